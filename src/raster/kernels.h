@@ -1,0 +1,33 @@
+#pragma once
+// Row kernels behind the fast paths: each works on one row of n pixels and
+// is given only pointers it may touch. `stream` asks for stores that bypass
+// the cache, worth it when the destination is far larger than the cache.
+#include "raster.h"
+
+namespace tarvex::raster::detail {
+
+struct Kernels {
+    void (*copy)(Pixel* d, const Pixel* s, int n, bool stream);
+    // d[k] = s[-k]: s points at the source pixel for d[0].
+    void (*mirror)(Pixel* d, const Pixel* s, int n, bool stream);
+    // d[k] = s[(k + phase) / 2 - phase / 2], phase 0 or 1.
+    void (*up2)(Pixel* d, const Pixel* s, int n, int phase, bool stream);
+    // d[k] = s[2k].
+    void (*down2)(Pixel* d, const Pixel* s, int n, bool stream);
+    // d[k] = row[index[k]].
+    void (*gather)(Pixel* d, const Pixel* row, const std::int32_t* index, int n);
+    // Every channel of d becomes round((s * a + d * (255 - a)) / 255).
+    void (*blend)(Pixel* d, const Pixel* s, int n, unsigned alpha);
+    // d[k] = s[k] unless the red, green and blue of s[k] equal keyRgb.
+    void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
+    // Orders streamed stores before anything that follows.
+    void (*fence)();
+};
+
+const Kernels& genericKernels();
+const Kernels* avx2Kernels();  // null where the build or the processor has no AVX2
+#if defined(__x86_64__) || defined(__i386__)
+const Kernels& avx2KernelTable();  // only for processors that have AVX2
+#endif
+
+}  // namespace tarvex::raster::detail

@@ -1,0 +1,88 @@
+// Portable row kernels: the fallback for processors without AVX2.
+#include <cstring>
+
+#include "kernels.h"
+
+namespace tarvex::raster::detail {
+namespace {
+
+void copyRow(Pixel* d, const Pixel* s, int n, bool)
+{
+    std::memmove(d, s, static_cast<std::size_t>(n) * sizeof(Pixel));
+}
+
+void mirrorRow(Pixel* d, const Pixel* s, int n, bool)
+{
+    for (int k = 0; k < n; ++k)
+        d[k] = s[-k];
+}
+
+void up2Row(Pixel* d, const Pixel* s, int n, int phase, bool)
+{
+    for (int k = 0; k < n; ++k)
+        d[k] = s[(k + phase) / 2 - phase / 2];
+}
+
+void down2Row(Pixel* d, const Pixel* s, int n, bool)
+{
+    for (int k = 0; k < n; ++k)
+        d[k] = s[2 * k];
+}
+
+void gatherRow(Pixel* d, const Pixel* row, const std::int32_t* index, int n)
+{
+    for (int k = 0; k < n; ++k)
+        d[k] = row[index[k]];
+}
+
+// (v + 128) * 257 >> 16 equals round(v / 255) for every v in 0..65025.
+inline Pixel blendPixel(Pixel s, Pixel d, unsigned a)
+{
+    const unsigned na = 255 - a;
+    // Two channels at a time in 16-bit lanes of a 32-bit word.
+    const std::uint32_t rb = ((s & 0x00ff00ffu) * a + (d & 0x00ff00ffu) * na);
+    const std::uint32_t ag = (((s >> 8) & 0x00ff00ffu) * a + ((d >> 8) & 0x00ff00ffu) * na);
+    auto div255 = [](std::uint32_t lanes) {
+        const std::uint32_t lo = ((lanes & 0xffffu) + 128) * 257 >> 16;
+        const std::uint32_t hi = ((lanes >> 16) + 128) * 257 >> 16;
+        return lo | hi << 16;
+    };
+    return div255(rb) | div255(ag) << 8;
+}
+
+void blendRow(Pixel* d, const Pixel* s, int n, unsigned a)
+{
+    for (int k = 0; k < n; ++k)
+        d[k] = blendPixel(s[k], d[k], a);
+}
+
+void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
+{
+    for (int k = 0; k < n; ++k)
+        if ((s[k] & 0x00ffffffu) != keyRgb)
+            d[k] = s[k];
+}
+
+void noFence() {}
+
+}  // namespace
+
+const Kernels& genericKernels()
+{
+    static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row, gatherRow, blendRow, keyRow, noFence};
+    return kernels;
+}
+
+const Kernels* avx2Kernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    // Asked here, in code compiled for any x86-64, before anything compiled
+    // for AVX2 runs.
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported ? &avx2KernelTable() : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+}  // namespace tarvex::raster::detail

@@ -1,0 +1,249 @@
+// Fast paths of the primitives: clip once per axis into a table of source
+// coordinates, recognise the common shapes of that table (straight, mirrored,
+// doubled, halved) and hand whole rows to the kernels.
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "kernels.h"
+#include "raster.h"
+#include "sampling.h"
+
+namespace tarvex::raster {
+namespace {
+
+using detail::Axis;
+using detail::AxisMap;
+using detail::Kernels;
+
+// Writes larger than this bypass the cache: the destination would not fit
+// in it anyway, and streaming saves reading every line before writing it.
+constexpr std::int64_t kStreamBytes = std::int64_t(4) << 20;
+
+std::atomic<Implementation> chosen{Implementation::Automatic};
+
+const Kernels* kernels()
+{
+    switch (chosen.load(std::memory_order_relaxed)) {
+    case Implementation::Reference:
+        return nullptr;
+    case Implementation::Generic:
+        return &detail::genericKernels();
+    case Implementation::Avx2:
+    case Implementation::Automatic:
+        break;
+    }
+    static const Kernels* best = detail::avx2Kernels() ? detail::avx2Kernels() : &detail::genericKernels();
+    return best;
+}
+
+enum class Shape { Straight, Mirrored, Doubled, Halved, Other };
+
+struct RowPlan {
+    Shape shape = Shape::Other;
+    int phase = 0;  // Doubled: 1 when the first source pixel is used once
+};
+
+RowPlan classify(const std::vector<std::int32_t>& t)
+{
+    const std::size_t n = t.size();
+    auto all = [&](auto expected) {
+        for (std::size_t k = 1; k < n; ++k)
+            if (t[k] != expected(std::int64_t(k)))
+                return false;
+        return true;
+    };
+    const std::int64_t b = t[0];
+    if (all([b](std::int64_t k) { return b + k; }))
+        return {Shape::Straight, 0};
+    if (all([b](std::int64_t k) { return b - k; }))
+        return {Shape::Mirrored, 0};
+    const int phase = n >= 2 && t[1] == t[0] ? 0 : 1;
+    if (all([b, phase](std::int64_t k) { return b + (k + phase) / 2 - phase / 2; }))
+        return {Shape::Doubled, phase};
+    if (all([b](std::int64_t k) { return b + 2 * k; }))
+        return {Shape::Halved, 0};
+    return {Shape::Other, 0};
+}
+
+// Fills n destination pixels from one source row as the column table says.
+void sampleRow(const Kernels& k, const RowPlan& plan, Pixel* d, const Pixel* row, const AxisMap& mx,
+               bool stream)
+{
+    const int n = mx.count();
+    const Pixel* s = row + mx.source[0];
+    switch (plan.shape) {
+    case Shape::Straight: k.copy(d, s, n, stream); break;
+    case Shape::Mirrored: k.mirror(d, s, n, stream); break;
+    case Shape::Doubled: k.up2(d, s, n, plan.phase, stream); break;
+    case Shape::Halved: k.down2(d, s, n, stream); break;
+    case Shape::Other: k.gather(d, row, mx.source.data(), n); break;
+    }
+}
+
+struct Mapping {
+    AxisMap x, y;
+    bool empty() const { return x.count() == 0 || y.count() == 0; }
+};
+
+Mapping mapRect(const Bitmap& dst, const Axis& ax, const Axis& ay, const Bitmap& src)
+{
+    if (dst.empty() || src.empty())
+        return {};
+    return {detail::mapAxis(ax, dst.width, src.width), detail::mapAxis(ay, dst.height, src.height)};
+}
+
+bool streams(const Mapping& m)
+{
+    return std::int64_t(m.x.count()) * m.y.count() * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
+}
+
+// Hands each destination row, with its source row sampled into `sampled`
+// form, to op. Straight rows are passed in place; others are sampled once
+// into a scratch row and reused while consecutive rows share a source row.
+template <typename Op>
+void forEachSampledRow(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m, Op op)
+{
+    const RowPlan plan = classify(m.x.source);
+    std::vector<Pixel> scratch(plan.shape == Shape::Straight ? 0 : std::size_t(m.x.count()));
+    int sampledRow = -1;
+    for (int r = 0; r < m.y.count(); ++r) {
+        const int sy = m.y.source[std::size_t(r)];
+        const Pixel* row = src.row(sy);
+        const Pixel* sampled = row + m.x.source[0];
+        if (plan.shape != Shape::Straight) {
+            if (sy != sampledRow)
+                sampleRow(k, plan, scratch.data(), row, m.x, false);
+            sampledRow = sy;
+            sampled = scratch.data();
+        }
+        op(dst.row(m.y.first + r) + m.x.first, sampled, m.x.count());
+    }
+}
+
+void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m)
+{
+    const bool stream = streams(m);
+    const RowPlan plan = classify(m.x.source);
+    bool repeats = false;
+    for (int r = 1; r < m.y.count() && !repeats; ++r)
+        repeats = m.y.source[std::size_t(r)] == m.y.source[std::size_t(r - 1)];
+    if (repeats && plan.shape != Shape::Straight) {
+        forEachSampledRow(k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
+    } else {
+        for (int r = 0; r < m.y.count(); ++r)
+            sampleRow(k, plan, dst.row(m.y.first + r) + m.x.first, src.row(m.y.source[std::size_t(r)]), m.x,
+                      stream);
+    }
+    k.fence();
+}
+
+}  // namespace
+
+void setImplementation(Implementation impl)
+{
+    chosen.store(impl, std::memory_order_relaxed);
+}
+
+Implementation activeImplementation()
+{
+    const Implementation impl = chosen.load(std::memory_order_relaxed);
+    if (impl == Implementation::Reference || impl == Implementation::Generic)
+        return impl;
+    return detail::avx2Kernels() ? Implementation::Avx2 : Implementation::Generic;
+}
+
+bool avx2Supported()
+{
+    return detail::avx2Kernels() != nullptr;
+}
+
+bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int xs, int ys)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::BitBlt(dst, x, y, w, h, src, xs, ys);
+    if (w <= 0 || h <= 0)
+        return false;
+    if (dst.empty() || src.empty())
+        return true;
+    // Destination columns c with 0 <= c < dst.width, x <= c < x + w and
+    // 0 <= c - x + xs < src.width; rows likewise.
+    const std::int64_t c0 = std::max<std::int64_t>({0, x, std::int64_t(x) - xs});
+    const std::int64_t c1 = std::min<std::int64_t>({dst.width, std::int64_t(x) + w, std::int64_t(x) - xs + src.width});
+    const std::int64_t r0 = std::max<std::int64_t>({0, y, std::int64_t(y) - ys});
+    const std::int64_t r1 = std::min<std::int64_t>({dst.height, std::int64_t(y) + h, std::int64_t(y) - ys + src.height});
+    if (c0 >= c1 || r0 >= r1)
+        return true;
+    const int n = int(c1 - c0);
+    const bool stream = (c1 - c0) * (r1 - r0) * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
+    for (std::int64_t r = r0; r < r1; ++r)
+        k->copy(dst.row(int(r)) + c0, src.row(int(r - y + ys)) + (c0 - x + xs), n, stream);
+    k->fence();
+    return true;
+}
+
+bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::StretchBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs);
+    if (wd == 0 || hd == 0 || ws == 0 || hs == 0)
+        return false;
+    const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
+    if (!m.empty())
+        stretchCopy(*k, dst, src, m);
+    return true;
+}
+
+bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs, std::uint32_t blendFunction)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::AlphaBlend(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0 || (blendFunction & 0xff00ffffu) != 0)
+        return false;
+    if (xs < 0 || ys < 0 || std::int64_t(xs) + ws > src.width || std::int64_t(ys) + hs > src.height)
+        return false;
+    const unsigned a = (blendFunction >> 16) & 0xffu;
+    const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
+    if (m.empty() || a == 0)  // opacity 0 leaves every destination pixel as it is
+        return true;
+    if (a == 255) {  // and opacity 255 is a plain stretched copy
+        stretchCopy(*k, dst, src, m);
+        return true;
+    }
+    forEachSampledRow(*k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k->blend(d, s, n, a); });
+    return true;
+}
+
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
+                    int ys, int ws, int hs, ColorRef key)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0)
+        return false;
+    const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
+    if (m.empty())
+        return true;
+    if ((key & 0xff000000u) != 0) {  // not a colour: no pixel is see-through
+        stretchCopy(*k, dst, src, m);
+        return true;
+    }
+    const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
+    forEachSampledRow(*k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
+    return true;
+}
+
+ColorRef GetPixel(const Bitmap& src, int x, int y)
+{
+    if (src.empty() || x < 0 || y < 0 || x >= src.width || y >= src.height)
+        return CLR_INVALID;
+    return toColorRef(src.row(y)[x]);
+}
+
+}  // namespace tarvex::raster

@@ -1,0 +1,100 @@
+#pragma once
+// The five raster primitives every picture command draws with: plain copy,
+// stretched copy with mirroring, constant-opacity blend, colour-keyed stretched
+// copy and pixel read. They work on 32-bit pixel buffers laid out as
+// 0xAARRGGBB words (QImage::Format_RGB32), know nothing of Qt, and are safe
+// for any rectangle: nothing outside the two buffers is ever read or written.
+//
+// Sampling of the stretched operations is nearest-neighbour by pixel centres:
+// destination pixel i of a span of |D| pixels takes source pixel
+// floor((2i + 1) * |S| / (2 |D|)) of a span of |S| pixels. A negative extent
+// runs from its origin towards smaller coordinates and mirrors that axis.
+#include <cstddef>
+#include <cstdint>
+
+namespace tarvex::raster {
+
+using Pixel = std::uint32_t;     // 0xAARRGGBB in memory order of QImage::Format_RGB32
+using ColorRef = std::uint32_t;  // 0x00BBGGRR: red in the low byte
+
+inline constexpr ColorRef CLR_INVALID = 0xFFFFFFFFu;
+
+// A view of someone else's pixels. `stride` counts pixels per row and is at
+// least `width`; a view with a null pointer or a non-positive size is empty.
+struct Bitmap {
+    Pixel* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;
+
+    bool empty() const { return pixels == nullptr || width <= 0 || height <= 0 || stride < width; }
+    Pixel* row(int y) const { return pixels + static_cast<std::ptrdiff_t>(y) * stride; }
+};
+
+// The packed BLENDFUNCTION record: BlendOp in the low byte, then BlendFlags,
+// SourceConstantAlpha and AlphaFormat.
+constexpr std::uint32_t packBlendFunction(std::uint8_t op, std::uint8_t flags, std::uint8_t alpha,
+                                          std::uint8_t format)
+{
+    return std::uint32_t(op) | std::uint32_t(flags) << 8 | std::uint32_t(alpha) << 16 |
+           std::uint32_t(format) << 24;
+}
+
+constexpr ColorRef toColorRef(Pixel p)
+{
+    return ((p >> 16) & 0xffu) | (p & 0xff00u) | ((p & 0xffu) << 16);
+}
+constexpr Pixel fromColorRef(ColorRef c)
+{
+    return 0xff000000u | ((c & 0xffu) << 16) | (c & 0xff00u) | ((c >> 16) & 0xffu);
+}
+
+// Copies the w x h block at (xs, ys) of src to (x, y) of dst, clipped to both
+// buffers. Returns false, drawing nothing, for empty or negative extents.
+bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int xs, int ys);
+
+// Stretches the source rectangle over the destination rectangle, clipped to
+// dst. Destination pixels whose sample falls outside src keep their value.
+// Returns false for a zero extent.
+bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs);
+
+// Lays the source rectangle, stretched over the destination rectangle, on dst
+// with the constant opacity a of the packed blend function: every channel
+// becomes round((s * a + d * (255 - a)) / 255). Only constant opacity is
+// supported (BlendOp, BlendFlags and AlphaFormat 0). Draws nothing and
+// returns false for non-positive extents or a source rectangle that is not
+// wholly inside src.
+bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs, std::uint32_t blendFunction);
+
+// StretchBlt that leaves every destination pixel whose sample has exactly
+// the colour `key` (red, green and blue; the alpha byte is not compared).
+// A key that is not a colour (a non-zero high byte, such as CLR_INVALID)
+// matches nothing. Draws nothing and returns false for non-positive extents.
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
+                    int ys, int ws, int hs, ColorRef key);
+
+// The pixel at (x, y) as a COLORREF, or CLR_INVALID outside the buffer.
+ColorRef GetPixel(const Bitmap& src, int x, int y);
+
+// Which implementation the entry points above use. Automatic picks the
+// fastest one the processor supports; the others exist for tests and
+// benchmarks. Reference is the plain per-pixel definition of every primitive.
+enum class Implementation { Automatic, Reference, Generic, Avx2 };
+void setImplementation(Implementation impl);
+Implementation activeImplementation();
+bool avx2Supported();
+
+// The plain per-pixel definitions, always available.
+namespace reference {
+bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int xs, int ys);
+bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs);
+bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs, std::uint32_t blendFunction);
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
+                    int ys, int ws, int hs, ColorRef key);
+}  // namespace reference
+
+}  // namespace tarvex::raster

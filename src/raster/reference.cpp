@@ -1,0 +1,90 @@
+// Plain per-pixel definitions of the primitives. Slow and obviously right:
+// the fast paths are tested against these.
+#include "raster.h"
+#include "sampling.h"
+
+namespace tarvex::raster::reference {
+namespace {
+
+using detail::Axis;
+
+bool inside(const Bitmap& b, std::int64_t x, std::int64_t y)
+{
+    return x >= 0 && y >= 0 && x < b.width && y < b.height;
+}
+
+// Visits every destination pixel of the rectangle of ax x ay that lies in
+// dst and samples a pixel inside src.
+template <typename Op>
+void forEachSample(const Bitmap& dst, const Axis& ax, const Axis& ay, const Bitmap& src, Op op)
+{
+    if (dst.empty() || src.empty() || ax.dExtent == 0 || ay.dExtent == 0 || ax.sExtent == 0 ||
+        ay.sExtent == 0)
+        return;
+    for (int y = 0; y < dst.height; ++y) {
+        if (!ay.covers(y))
+            continue;
+        for (int x = 0; x < dst.width; ++x) {
+            if (!ax.covers(x))
+                continue;
+            const std::int64_t sx = ax.sample(x), sy = ay.sample(y);
+            if (inside(src, sx, sy))
+                op(dst.row(y)[x], src.row(static_cast<int>(sy))[sx]);
+        }
+    }
+}
+
+unsigned blendChannel(unsigned s, unsigned d, unsigned a)
+{
+    const unsigned v = s * a + d * (255 - a);
+    return (v + 127) / 255;  // v / 255 is never exactly a half
+}
+
+}  // namespace
+
+bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int xs, int ys)
+{
+    if (w <= 0 || h <= 0)
+        return false;
+    return reference::StretchBlt(dst, x, y, w, h, src, xs, ys, w, h);
+}
+
+bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs)
+{
+    if (wd == 0 || hd == 0 || ws == 0 || hs == 0)
+        return false;
+    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [](Pixel& d, Pixel s) { d = s; });
+    return true;
+}
+
+bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
+                int ws, int hs, std::uint32_t blendFunction)
+{
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0 || (blendFunction & 0xff00ffffu) != 0)
+        return false;
+    if (xs < 0 || ys < 0 || std::int64_t(xs) + ws > src.width || std::int64_t(ys) + hs > src.height)
+        return false;
+    const unsigned a = (blendFunction >> 16) & 0xffu;
+    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [a](Pixel& d, Pixel s) {
+        Pixel out = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            out |= blendChannel((s >> shift) & 0xffu, (d >> shift) & 0xffu, a) << shift;
+        d = out;
+    });
+    return true;
+}
+
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
+                    int ys, int ws, int hs, ColorRef key)
+{
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0)
+        return false;
+    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [key](Pixel& d, Pixel s) {
+        if (toColorRef(s) != key)
+            d = s;
+    });
+    return true;
+}
+
+}  // namespace tarvex::raster::reference

@@ -1,0 +1,82 @@
+// libFuzzer target: the input chooses the buffers' sizes, strides and
+// pixels, a primitive and its rectangle; every fast implementation must give
+// the reference's pixels and leave the fences around both buffers intact.
+#include <cstring>
+
+#include "pixel_buffer.h"
+#include "raster/raster.h"
+
+using namespace tarvex;
+
+namespace {
+
+struct Input {
+    const std::uint8_t* data;
+    std::size_t size;
+    template <typename T>
+    T take()
+    {
+        T v{};
+        const std::size_t n = size < sizeof(T) ? size : sizeof(T);
+        std::memcpy(&v, data, n);
+        data += n, size -= n;
+        return v;
+    }
+};
+
+bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* a, std::uint32_t extra,
+           bool reference)
+{
+    namespace R = raster;
+    const R::Bitmap db = d.bitmap(), sb = s.bitmap();
+    switch (op) {
+    case 0: return reference ? R::reference::BitBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5])
+                             : R::BitBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5]);
+    case 1: return reference ? R::reference::StretchBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7])
+                             : R::StretchBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7]);
+    case 2: return reference ? R::reference::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
+                             : R::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
+    default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
+                              : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Input in{data, size};
+    const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
+    const int sw = in.take<std::uint8_t>() % 80, sh = in.take<std::uint8_t>() % 40;
+    const int op = in.take<std::uint8_t>() % 4;
+    int args[8];
+    for (int& a : args) {
+        // Mostly small numbers near the buffers, sometimes any 32-bit value.
+        const auto raw = in.take<std::int32_t>();
+        a = (raw & 0x100) ? raw : (std::int8_t(raw & 0xff));
+    }
+    std::uint32_t extra = in.take<std::uint32_t>();
+    if (op == 2 && (extra & 0x1000))
+        extra &= 0x00ff0000u;  // mostly a valid blend function
+    testing::PixelBuffer src(sw, sh, in.take<std::uint8_t>() % 5), dst(dw, dh, in.take<std::uint8_t>() % 5);
+    const std::uint32_t palette[4] = {0xff000000u | in.take<std::uint32_t>(), 0xff00ff00u,
+                                      0xff000000u | in.take<std::uint32_t>(), 0xffffffffu};
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x)
+            src.at(x, y) = palette[in.take<std::uint8_t>() % 4];
+    if (op == 3 && (extra & 0x2000))
+        extra = raster::toColorRef(palette[extra % 4]);
+
+    testing::PixelBuffer expected = dst;
+    const bool want = apply(op, expected, src, args, extra, true);
+    for (auto impl : {raster::Implementation::Generic, raster::Implementation::Avx2}) {
+        if (impl == raster::Implementation::Avx2 && !raster::avx2Supported())
+            continue;
+        raster::setImplementation(impl);
+        testing::PixelBuffer got = dst;
+        const bool result = apply(op, got, src, args, extra, false);
+        if (result != want || !(got == expected) || !got.fenceIntact())
+            __builtin_trap();
+    }
+    return 0;
+}

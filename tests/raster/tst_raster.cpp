@@ -1,0 +1,337 @@
+// The raster primitives: exact results, clipping and memory safety, and the
+// fast implementations against the plain reference on seeded random cases.
+// A failing random case names its seed; TARVEX_RASTER_SEED=<n> replays it.
+#include <QtTest>
+
+#include <climits>
+#include <cmath>
+#include <random>
+
+#include "pixel_buffer.h"
+#include "raster/raster.h"
+
+using namespace tarvex;
+using raster::Implementation;
+using raster::Pixel;
+using testing::PixelBuffer;
+
+namespace {
+
+Pixel grey(unsigned v)
+{
+    return 0xff000000u | v << 16 | v << 8 | v;
+}
+
+// Runs the body once per fast implementation the machine has, then goes
+// back to the automatic choice.
+template <typename Body>
+void forEachImplementation(Body body, bool withReference = false)
+{
+    std::vector<Implementation> impls{Implementation::Generic};
+    if (raster::avx2Supported())
+        impls.push_back(Implementation::Avx2);
+    if (withReference)
+        impls.push_back(Implementation::Reference);
+    for (Implementation impl : impls) {
+        raster::setImplementation(impl);
+        body(impl);
+    }
+    raster::setImplementation(Implementation::Automatic);
+}
+
+enum class Op { Copy, Stretch, Blend, Key };
+
+struct Case {
+    Op op;
+    int dw, dh, sw, sh;
+    int xd, yd, wd, hd, xs, ys, ws, hs;
+    std::uint32_t blend;
+    raster::ColorRef key;
+};
+
+int randomCoordinate(std::mt19937& rng)
+{
+    switch (rng() % 12) {
+    case 0: return INT_MIN + int(rng() % 3);
+    case 1: return INT_MAX - int(rng() % 3);
+    case 2: return int(rng() % 2001) - 1000;
+    default: return int(rng() % 121) - 40;
+    }
+}
+
+int randomExtent(std::mt19937& rng)
+{
+    switch (rng() % 12) {
+    case 0: return INT_MIN + int(rng() % 3);
+    case 1: return INT_MAX - int(rng() % 3);
+    case 2: return 0;
+    case 3: return int(rng() % 3001) - 1500;
+    default: return int(rng() % 141) - 50;
+    }
+}
+
+Case randomCase(std::mt19937& rng, PixelBuffer& src)
+{
+    Case c{};
+    c.op = Op(rng() % 4);
+    c.xd = randomCoordinate(rng), c.yd = randomCoordinate(rng);
+    c.wd = randomExtent(rng), c.hd = randomExtent(rng);
+    c.xs = randomCoordinate(rng), c.ys = randomCoordinate(rng);
+    c.ws = randomExtent(rng), c.hs = randomExtent(rng);
+    if (rng() % 2) {  // a rectangle wholly inside the source, as the commands pass
+        c.xs = src.width() ? int(rng() % unsigned(src.width())) : 0;
+        c.ys = src.height() ? int(rng() % unsigned(src.height())) : 0;
+        c.ws = src.width() - c.xs, c.hs = src.height() - c.ys;
+        c.xd = int(rng() % 20) - 5, c.yd = int(rng() % 20) - 5;
+        c.wd = int(rng() % 90) + 1, c.hd = int(rng() % 60) + 1;
+        if (rng() % 4 == 0)
+            c.wd = -c.wd, c.xd += int(rng() % 60);
+        if (rng() % 4 == 0)
+            c.hd = -c.hd, c.yd += int(rng() % 60);
+    }
+    c.blend = raster::packBlendFunction(0, 0, std::uint8_t(rng()), 0);
+    if (rng() % 10 == 0)
+        c.blend |= 1u << 24;  // per-pixel alpha: refused
+    const bool fromSource = rng() % 4 != 0 && src.width() > 0 && src.height() > 0;
+    c.key = fromSource ? raster::toColorRef(src.at(int(rng() % unsigned(src.width())), int(rng() % unsigned(src.height()))))
+                       : raster::ColorRef(rng() & 0x00ffffffu);
+    if (rng() % 10 == 0)
+        c.key = raster::CLR_INVALID;
+    return c;
+}
+
+bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
+{
+    const raster::Bitmap d = dst.bitmap(), s = src.bitmap();
+    switch (c.op) {
+    case Op::Copy:
+        return reference ? raster::reference::BitBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys)
+                         : raster::BitBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys);
+    case Op::Stretch:
+        return reference ? raster::reference::StretchBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs)
+                         : raster::StretchBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs);
+    case Op::Blend:
+        return reference
+                   ? raster::reference::AlphaBlend(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.blend)
+                   : raster::AlphaBlend(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.blend);
+    case Op::Key:
+        return reference ? raster::reference::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
+                                                             c.hs, c.key)
+                         : raster::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.key);
+    }
+    return false;
+}
+
+// One seeded case: random buffers (sometimes empty, sometimes large enough
+// for the vector and streaming paths), one random call, fast against
+// reference, fences checked on both.
+void checkSeed(unsigned seed)
+{
+    std::mt19937 rng(seed);
+    auto size = [&]() { return rng() % 16 == 0 ? 0 : int(rng() % 70) + 1; };
+    const bool large = rng() % 50 == 0;
+    const int dw = large ? 1100 : size(), dh = large ? 1000 : size();
+    const int sw = large ? 600 : size(), sh = large ? 520 : size();
+    PixelBuffer src(sw, sh, int(rng() % 9)), dst(dw, dh, int(rng() % 9));
+    src.randomise(rng, int(rng() % 6) + 1);
+    dst.randomise(rng, 5);
+    Case c = randomCase(rng, src);
+    if (large && rng() % 2) {  // the commands' large shapes: whole pictures, doubled or halved
+        c.xd = c.yd = c.xs = c.ys = 0;
+        c.wd = dw, c.hd = dh;
+        c.ws = (rng() % 2) ? sw : dw / 2, c.hs = (rng() % 2) ? sh : dh / 2;
+        if (rng() % 3 == 0)
+            c.xd = dw, c.wd = -dw;
+    }
+    PixelBuffer expected = dst;
+    PixelBuffer srcCopy = src;
+    const bool expectedResult = run(c, expected, srcCopy, true);
+    const bool result = run(c, dst, src, false);
+    const QByteArray where = QByteArray("seed ") + QByteArray::number(seed) + " op " + QByteArray::number(int(c.op));
+    QVERIFY2(dst.fenceIntact(), where.constData());
+    QVERIFY2(expected.fenceIntact(), where.constData());
+    QVERIFY2(src == srcCopy, (where + ": source changed").constData());
+    QVERIFY2(result == expectedResult, (where + ": result differs").constData());
+    QVERIFY2(dst == expected, (where + ": pixels differ").constData());
+}
+
+}  // namespace
+
+class TestRaster : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { raster::setImplementation(Implementation::Automatic); }
+
+    void blendIsExactForEveryOpacityAndChannelValue()
+    {
+        // Source channels carry the column, destination channels the row:
+        // one call per opacity covers every pair of channel values.
+        PixelBuffer src(256, 256), base(256, 256);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                src.at(x, y) = grey(unsigned(x));
+                base.at(x, y) = grey(unsigned(y));
+            }
+        forEachImplementation(
+            [&](Implementation impl) {
+                for (unsigned a = 0; a < 256; ++a) {
+                    PixelBuffer dst = base;
+                    QVERIFY(raster::AlphaBlend(dst.bitmap(), 0, 0, 256, 256, src.bitmap(), 0, 0, 256, 256,
+                                               raster::packBlendFunction(0, 0, std::uint8_t(a), 0)));
+                    for (int y = 0; y < 256; ++y)
+                        for (int x = 0; x < 256; ++x) {
+                            const auto want = unsigned(std::lround((x * a + y * (255.0 - a)) / 255.0));
+                            if (dst.at(x, y) != (0xff000000u | want << 16 | want << 8 | want))
+                                QFAIL(qPrintable(QStringLiteral("impl %1 alpha %2 s %3 d %4 gave %5")
+                                                     .arg(int(impl)).arg(a).arg(x).arg(y)
+                                                     .arg(dst.at(x, y), 8, 16)));
+                        }
+                }
+            },
+            true);
+    }
+
+    void fastPathsMatchTheReference()
+    {
+        const QByteArray replay = qgetenv("TARVEX_RASTER_SEED");
+        const unsigned first = replay.isEmpty() ? 1 : replay.toUInt();
+        const unsigned count = replay.isEmpty() ? 3000 : 1;
+        forEachImplementation([&](Implementation) {
+            for (unsigned seed = first; seed < first + count; ++seed) {
+                checkSeed(seed);
+                if (QTest::currentTestFailed())
+                    return;
+            }
+        });
+    }
+
+    void mirroredCopyReversesColumnsAndRows()
+    {
+        PixelBuffer src(13, 7), dst(13, 7);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 13; ++x)
+                src.at(x, y) = 0xff000000u | unsigned(y << 8 | x);
+        forEachImplementation(
+            [&](Implementation) {
+                // x = W, width -W: column i shows source column W - 1 - i.
+                QVERIFY(raster::StretchBlt(dst.bitmap(), 13, 0, -13, 7, src.bitmap(), 0, 0, 13, 7));
+                for (int y = 0; y < 7; ++y)
+                    for (int x = 0; x < 13; ++x)
+                        QCOMPARE(dst.at(x, y), src.at(12 - x, y));
+                QVERIFY(raster::StretchBlt(dst.bitmap(), 0, 7, 13, -7, src.bitmap(), 0, 0, 13, 7));
+                for (int y = 0; y < 7; ++y)
+                    for (int x = 0; x < 13; ++x)
+                        QCOMPARE(dst.at(x, y), src.at(x, 6 - y));
+            },
+            true);
+    }
+
+    void stretchSamplesPixelCentres_data()
+    {
+        QTest::addColumn<int>("srcWidth");
+        QTest::addColumn<int>("dstWidth");
+        QTest::addColumn<QList<int>>("samples");
+        QTest::newRow("enlarge 1:2") << 3 << 6 << QList<int>{0, 0, 1, 1, 2, 2};
+        QTest::newRow("reduce 2:1") << 6 << 3 << QList<int>{1, 3, 5};
+        QTest::newRow("reduce to a third") << 9 << 3 << QList<int>{1, 4, 7};
+        QTest::newRow("640 to 213") << 640 << 213 << QList<int>{1, 4};
+        QTest::newRow("enlarge 2:3") << 2 << 3 << QList<int>{0, 1, 1};
+    }
+    void stretchSamplesPixelCentres()
+    {
+        QFETCH(int, srcWidth);
+        QFETCH(int, dstWidth);
+        QFETCH(QList<int>, samples);
+        PixelBuffer src(srcWidth, 1), dst(dstWidth, 1);
+        for (int x = 0; x < srcWidth; ++x)
+            src.at(x, 0) = 0xff000000u | unsigned(x);
+        forEachImplementation(
+            [&](Implementation) {
+                QVERIFY(raster::StretchBlt(dst.bitmap(), 0, 0, dstWidth, 1, src.bitmap(), 0, 0, srcWidth, 1));
+                for (int i = 0; i < samples.size(); ++i)
+                    QCOMPARE(int(dst.at(i, 0) & 0xffffu), samples[i]);
+            },
+            true);
+    }
+
+    void refusedCallsDrawNothing_data()
+    {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<QList<int>>("args");  // xd yd wd hd xs ys ws hs
+        QTest::addColumn<bool>("result");
+        QTest::newRow("copy, zero width") << int(Op::Copy) << QList<int>{0, 0, 0, 4, 0, 0, 0, 0} << false;
+        QTest::newRow("copy, negative height") << int(Op::Copy) << QList<int>{0, 0, 4, -4, 0, 0, 0, 0} << false;
+        QTest::newRow("copy, far outside") << int(Op::Copy) << QList<int>{INT_MAX, 0, INT_MAX, 4, 0, 0, 0, 0} << true;
+        QTest::newRow("stretch, zero source") << int(Op::Stretch) << QList<int>{0, 0, 4, 4, 0, 0, 0, 4} << false;
+        QTest::newRow("blend, mirrored") << int(Op::Blend) << QList<int>{4, 0, -4, 4, 0, 0, 4, 4} << false;
+        QTest::newRow("blend, source past the edge") << int(Op::Blend) << QList<int>{0, 0, 4, 4, 1, 0, 4, 4} << false;
+        QTest::newRow("blend, source before the edge") << int(Op::Blend) << QList<int>{0, 0, 4, 4, 0, -1, 4, 4} << false;
+        QTest::newRow("key, mirrored") << int(Op::Key) << QList<int>{4, 0, -4, 4, 0, 0, 4, 4} << false;
+        QTest::newRow("key, source wholly outside") << int(Op::Key) << QList<int>{0, 0, 4, 4, 9, 9, 4, 4} << true;
+        QTest::newRow("stretch, INT_MIN extents") << int(Op::Stretch) << QList<int>{INT_MAX, INT_MAX, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN} << true;
+    }
+    void refusedCallsDrawNothing()
+    {
+        QFETCH(int, op);
+        QFETCH(QList<int>, args);
+        QFETCH(bool, result);
+        PixelBuffer src(4, 4), before(4, 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                src.at(x, y) = grey(200), before.at(x, y) = grey(10);
+        const Case c{Op(op), 4, 4, 4, 4, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7],
+                     raster::packBlendFunction(0, 0, 128, 0), raster::toColorRef(grey(1))};
+        forEachImplementation(
+            [&](Implementation) {
+                PixelBuffer dst = before;
+                QCOMPARE(run(c, dst, src, false), result);
+                QVERIFY(dst == before);
+            },
+            true);
+    }
+
+    void colourKeyLeavesExactMatchesOnly()
+    {
+        // A frame: red border, key-green window, one nearly-green pixel.
+        PixelBuffer frame(6, 6), picture(6, 6);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const bool window = x > 0 && x < 5 && y > 0 && y < 5;
+                frame.at(x, y) = window ? 0xff00ff00u : 0xffff0000u;
+                picture.at(x, y) = grey(unsigned(10 * (x + 6 * y)));
+            }
+        frame.at(2, 2) = 0xff00fe00u;
+        frame.at(3, 3) = 0x0000ff00u;  // the alpha byte is not part of the colour
+        forEachImplementation(
+            [&](Implementation) {
+                PixelBuffer dst = picture;
+                QVERIFY(raster::TransparentBlt(dst.bitmap(), 0, 0, 6, 6, frame.bitmap(), 0, 0, 6, 6,
+                                               raster::toColorRef(0xff00ff00u)));
+                for (int y = 0; y < 6; ++y)
+                    for (int x = 0; x < 6; ++x) {
+                        const bool seeThrough = (frame.at(x, y) & 0xffffffu) == 0x00ff00u;
+                        QCOMPARE(dst.at(x, y), seeThrough ? picture.at(x, y) : frame.at(x, y));
+                    }
+                PixelBuffer opaque = picture;
+                QVERIFY(raster::TransparentBlt(opaque.bitmap(), 0, 0, 6, 6, frame.bitmap(), 0, 0, 6, 6,
+                                               raster::CLR_INVALID));
+                QVERIFY(opaque == frame);
+            },
+            true);
+    }
+
+    void pixelReadGivesColorRefOrInvalid()
+    {
+        PixelBuffer b(3, 2);
+        b.at(2, 1) = 0xff123456u;
+        QCOMPARE(raster::GetPixel(b.bitmap(), 2, 1), raster::ColorRef(0x00563412u));
+        for (auto [x, y] : {std::pair{3, 0}, {0, 2}, {-1, 0}, {0, -1}, {INT_MIN, INT_MAX}})
+            QCOMPARE(raster::GetPixel(b.bitmap(), x, y), raster::CLR_INVALID);
+        QCOMPARE(raster::GetPixel(raster::Bitmap{}, 0, 0), raster::CLR_INVALID);
+        QCOMPARE(raster::fromColorRef(0x00563412u), Pixel(0xff123456u));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRaster)
+#include "tst_raster.moc"
