@@ -1,0 +1,93 @@
+#pragma once
+// The main window: menus, the two toolbars, the six picture boxes, the
+// blend scroll bar and its label, and the one open dialog. It shows the
+// workspace and forwards every user action to a command; after each
+// command it brings the widgets in line with the workspace.
+#include <QMainWindow>
+#include <array>
+#include <functional>
+
+#include "commands.h"
+#include "imaging/image_commands.h"
+#include "workspace/picture_commands.h"
+#include "workspace/prompts.h"
+
+class QAction;
+class QButtonGroup;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QScrollBar;
+
+namespace tarvex {
+
+class PictureBox;
+
+class MainWindow : public QMainWindow, private UserPrompts {
+    Q_OBJECT
+public:
+    // `shell` runs the commands that leave the window: Termina and Despre.
+    using ShellCommand = std::function<void(Command)>;
+    MainWindow(Workspace& workspace, ShellCommand shell);
+    ~MainWindow() override;
+
+    // Shows the mode's menu and toolbar and hides the other mode's.
+    void setMixingMode(bool mixing);
+    // Runs the load step: controls as designed, then the workspace's load.
+    void Form_Load();
+
+    void run(Command command);
+    void Toolbar1_ButtonClick(int index) { run(toolbarCommand(1, index)); }
+    void Toolbar2_ButtonClick(int index) { run(toolbarCommand(2, index)); }
+    void Form_KeyDown(int keyCode, int shift);
+    void HScroll1_Change(int value);
+
+    // Brings every widget in line with the workspace.
+    void render();
+
+    QFileDialog* fileDialog() const { return cdlg_; }
+    PictureCommands& pictureCommands() { return pictures_; }
+
+    // The shown surface's message boxes are modal; tests replace them.
+    using MessageSink = std::function<void(const QString&)>;
+    void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
+
+signals:
+    // The window was closed through its frame.
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // UserPrompts
+    QString askFileToOpen() override;
+    void showMessage(const QString& text) override;
+    void setBusy(bool busy) override;
+
+    void buildMenus();
+    QWidget* buildToolbar(int toolbar);
+    void buildPictureBoxes(QWidget* client);
+    void onMouse(int kind, Qt::MouseButtons buttons, float x, float y);
+    void onDrop(bool first, const QList<QUrl>& urls);
+    void describeBoxes();
+
+    Workspace& ws_;
+    ShellCommand shell_;
+    PictureCommands pictures_;
+    ImageCommands images_;
+    MessageSink messageSink_;
+
+    std::array<QMenu*, 4> menus_{};
+    QWidget* toolbar1_ = nullptr;
+    QWidget* toolbar2_ = nullptr;
+    std::array<PictureBox*, 6> boxes_{};
+    QScrollBar* hscroll1_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QFileDialog* cdlg_ = nullptr;
+    bool filterInstalled_ = false;
+};
+
+}  // namespace tarvex

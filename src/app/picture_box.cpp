@@ -1,0 +1,89 @@
+#include "picture_box.h"
+
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "workspace/conversions.h"
+
+namespace tarvex {
+
+PictureBox::PictureBox(const Surface* surface, QWidget* parent) : QWidget(parent), surface_(surface)
+{
+    setObjectName(surface->name());
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    sync();
+}
+
+void PictureBox::sync()
+{
+    const QRect outer(toInt32(surface_->Left), toInt32(surface_->Top), std::max(0, toInt32(surface_->Width())),
+                      std::max(0, toInt32(surface_->Height())));
+    if (geometry() != outer)
+        setGeometry(outer);
+    if (isVisibleTo(parentWidget()) != surface_->Visible)
+        setVisible(surface_->Visible);
+    if (shownRevision_ != surface_->revision()) {
+        shownRevision_ = surface_->revision();
+        update();
+    }
+}
+
+void PictureBox::setDropHandler(DropHandler handler)
+{
+    drop_ = std::move(handler);
+    setAcceptDrops(bool(drop_));
+}
+
+void PictureBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QRect r = rect();
+    p.fillRect(r, QColor::fromRgb(kBlankColour));
+    p.drawImage(QPoint(kBorder, kBorder), surface_->image());
+    // The sunken edge: shadow above and left, light below and right.
+    const int right = r.width() - 1, bottom = r.height() - 1;
+    p.setPen(QColor(160, 160, 160));
+    p.drawLine(0, 0, right, 0);
+    p.drawLine(0, 0, 0, bottom);
+    p.setPen(QColor(105, 105, 105));
+    p.drawLine(1, 1, right - 1, 1);
+    p.drawLine(1, 1, 1, bottom - 1);
+    p.setPen(Qt::white);
+    p.drawLine(0, bottom, right, bottom);
+    p.drawLine(right, 0, right, bottom);
+    p.setPen(QColor(227, 227, 227));
+    p.drawLine(1, bottom - 1, right - 1, bottom - 1);
+    p.drawLine(right - 1, 1, right - 1, bottom - 1);
+}
+
+void PictureBox::forward(MouseEvent kind, QMouseEvent* event)
+{
+    if (mouse_) {
+        const QPointF at = event->position() - QPointF(kBorder, kBorder);
+        mouse_(kind, event->buttons() | event->button(), float(at.x()), float(at.y()));
+    }
+    event->accept();
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event) { forward(MouseEvent::Down, event); }
+void PictureBox::mouseMoveEvent(QMouseEvent* event) { forward(MouseEvent::Move, event); }
+void PictureBox::mouseReleaseEvent(QMouseEvent* event) { forward(MouseEvent::Up, event); }
+
+void PictureBox::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (drop_ && !urls.isEmpty() && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void PictureBox::dropEvent(QDropEvent* event)
+{
+    if (drop_)
+        drop_(event->mimeData()->urls());
+    event->acceptProposedAction();
+}
+
+}  // namespace tarvex

@@ -1,0 +1,45 @@
+#pragma once
+// Shows one surface of the workspace: its persistent image 1:1 inside a
+// sunken 2-pixel border, at the surface's place. Mouse presses, moves and
+// releases and dropped files are passed on in drawing-area coordinates;
+// the box decides nothing itself.
+#include <QWidget>
+#include <functional>
+
+#include "workspace/surface.h"
+
+namespace tarvex {
+
+class PictureBox : public QWidget {
+    Q_OBJECT
+public:
+    enum class MouseEvent { Down, Move, Up };
+    using MouseHandler = std::function<void(MouseEvent, Qt::MouseButtons, float x, float y)>;
+    using DropHandler = std::function<void(const QList<QUrl>& urls)>;
+
+    PictureBox(const Surface* surface, QWidget* parent);
+
+    // Matches the widget to its surface: place, size, visibility, content.
+    void sync();
+
+    void setMouseHandler(MouseHandler handler) { mouse_ = std::move(handler); }
+    void setDropHandler(DropHandler handler);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void forward(MouseEvent kind, QMouseEvent* event);
+
+    const Surface* surface_;
+    quint64 shownRevision_ = 0;
+    MouseHandler mouse_;
+    DropHandler drop_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,170 @@
+#include "picture_commands.h"
+
+#include <QDir>
+#include <optional>
+
+#include "picture_file.h"
+#include "save_name.h"
+
+namespace tarvex {
+
+PictureCommands::PictureCommands(Workspace& workspace, UserPrompts& prompts) : ws_(workspace), prompts_(prompts) {}
+
+QChar PictureCommands::pathSeparator()
+{
+    return QDir::separator();
+}
+
+// --- Closing ---
+
+void PictureCommands::closeFirst()
+{
+    ws_.Picture1.setPicture(nullptr);
+    ws_.FirstFlippedH = 0;
+    ws_.FirstEmpty = kTrue;
+}
+
+void PictureCommands::closeSecond()
+{
+    ws_.Picture2.setPicture(nullptr);
+    ws_.Picture4.setPicture(nullptr);
+    ws_.SecondFlippedH = 0;
+    ws_.SecondEmpty = kTrue;
+    ws_.Label1.Visible = false;
+    ws_.HScroll1.Visible = false;
+}
+
+void PictureCommands::DelSource_Click() { closeFirst(); }
+void PictureCommands::DelRama_Click() { closeFirst(); }
+void PictureCommands::DelDest_Click() { closeSecond(); }
+void PictureCommands::DelPict_Click() { closeSecond(); }
+
+// --- Opening ---
+
+// Decodes the file once for the surface and its companion. A file that
+// cannot be read is reported and gives null; one that could be read only in
+// part opens with a word of warning.
+Picture PictureCommands::decode(const QString& path)
+{
+    LoadResult loaded;
+    {
+        BusyScope busy(prompts_);
+        loaded = loadPicture(path);
+    }
+    const QString name = QDir::toNativeSeparators(path);
+    if (!loaded.picture)
+        prompts_.showMessage(QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.").arg(name, loaded.failure));
+    else if (loaded.incomplete)
+        prompts_.showMessage(
+            QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.").arg(name));
+    return loaded.picture;
+}
+
+void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
+{
+    if (closeFirstSurface)
+        closeFirst();
+    ws_.FirstFileName = ask();
+    if (ws_.FirstFileName.isEmpty())
+        return;
+    const Picture picture = decode(ws_.FirstFileName);
+    if (!picture)
+        return;
+    ws_.FirstEmpty = kFalse;
+    ws_.Picture1.setPicture(picture);
+    ws_.Buff.setPicture(picture);
+}
+
+void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
+{
+    if (closeSecondSurface)
+        closeSecond();
+    ws_.SecondFileName = ask();
+    if (ws_.SecondFileName.isEmpty())
+        return;
+    const Picture picture = decode(ws_.SecondFileName);
+    if (!picture)
+        return;
+    SplitAtLast(ws_.SecondFileName, pathSeparator(), ws_.PathParts.Folder, ws_.PathParts.Name);
+    ws_.SecondEmpty = kFalse;
+    ws_.Picture2.setPicture(picture);
+    ws_.Picture4.setPicture(picture);
+}
+
+void PictureCommands::OpenSource_Click()
+{
+    openFirst(true, [this] { return prompts_.askFileToOpen(); });
+}
+
+void PictureCommands::OpenDest_Click()
+{
+    openSecond(true, [this] { return prompts_.askFileToOpen(); });
+}
+
+void PictureCommands::AddFrameInP1_Click()
+{
+    openFirst(false, [this] { return prompts_.askFileToOpen(); });
+}
+
+void PictureCommands::AddPictIn2_Click()
+{
+    openSecond(false, [this] { return prompts_.askFileToOpen(); });
+}
+
+void PictureCommands::openFirstAs(const QString& path)
+{
+    openFirst(ws_.MixMode == kTrue, [&path] { return path; });
+}
+
+void PictureCommands::openSecondAs(const QString& path)
+{
+    openSecond(ws_.MixMode == kTrue, [&path] { return path; });
+}
+
+// --- Saving ---
+
+// Writes the surface's image under the first free numbered name in the
+// second picture's folder, numbering on from the last name saved.
+void PictureCommands::saveSurface(const Surface& surface)
+{
+    QString& name = ws_.PathParts.Name;
+    std::optional<double> counter;
+    bool number = false;
+    if (name.left(3) == QLatin1String("Stn")) {
+        counter = leadingNumber(name.mid(3, 3)) + 1;
+        number = true;
+    } else {
+        name = QStringLiteral("Stn000") + name;
+    }
+    BusyScope busy(prompts_);
+    for (;;) {
+        if (number)
+            name = numberedName(name, *counter);
+        const QString candidate = ws_.PathParts.Folder + name;
+        if (!entryExists(candidate)) {
+            const WriteResult written = writeBitmapNoReplace(surface.image(), candidate);
+            if (written.outcome == WriteOutcome::Written)
+                return;
+            if (written.outcome == WriteOutcome::Failed) {
+                prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
+                                         .arg(QDir::toNativeSeparators(candidate), written.failure));
+                return;
+            }
+        }
+        // Taken, by the existence test or by someone faster than the write.
+        counter = counter.value_or(0) + 1;
+        number = true;
+    }
+}
+
+void PictureCommands::Save_Click()
+{
+    saveSurface(ws_.Picture2);
+}
+
+void PictureCommands::SaveFrame_Click()
+{
+    saveSurface(ws_.Picture5);
+}
+
+}  // namespace tarvex

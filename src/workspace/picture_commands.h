@@ -1,0 +1,50 @@
+#pragma once
+// The main window's commands that open, close and save pictures. Each one
+// changes the workspace and returns; none touches a widget.
+#include <functional>
+
+#include "prompts.h"
+#include "workspace.h"
+
+namespace tarvex {
+
+class PictureCommands {
+public:
+    PictureCommands(Workspace& workspace, UserPrompts& prompts);
+
+    // Opening through the shared open dialog.
+    void OpenSource_Click();
+    void OpenDest_Click();
+    void AddFrameInP1_Click();
+    void AddPictIn2_Click();
+
+    // Opening a named file exactly as if the dialog had returned that name
+    // (a file dropped on a picture box).
+    void openFirstAs(const QString& path);   // the first surface's command of the current mode
+    void openSecondAs(const QString& path);  // the second surface's
+
+    void DelSource_Click();
+    void DelRama_Click();
+    void DelDest_Click();
+    void DelPict_Click();
+
+    void Save_Click();
+    void SaveFrame_Click();
+
+    // The separator at which a chosen path is split into folder and name.
+    static QChar pathSeparator();
+
+private:
+    using AskName = std::function<QString()>;
+    void openFirst(bool closeFirst, const AskName& ask);
+    void openSecond(bool closeFirst, const AskName& ask);
+    Picture decode(const QString& path);
+    void closeFirst();
+    void closeSecond();
+    void saveSurface(const Surface& surface);
+
+    Workspace& ws_;
+    UserPrompts& prompts_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,266 @@
+#include "picture_file.h"
+
+#include <QColorSpace>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTemporaryFile>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvex {
+
+namespace {
+
+QString reason(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+// Why a path cannot be read as a file, or empty when it is a readable regular file.
+QString notARegularFile(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        const int error = errno;
+        struct stat link {};
+        if (error == ENOENT && ::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+            return reason("este o legatura catre un fisier care nu exista");
+        if (error == ENOENT || error == ENOTDIR)
+            return reason("fisierul nu exista");
+        if (error == EACCES)
+            return reason("nu aveti dreptul sa deschideti dosarul in care se afla");
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    if (S_ISDIR(st.st_mode))
+        return reason("este un dosar, nu un fisier");
+    if (!S_ISREG(st.st_mode))
+        return reason("nu este un fisier obisnuit (este un dispozitiv, o conducta sau un soclu)");
+    if (::access(native.constData(), R_OK) != 0)
+        return reason("nu aveti dreptul sa il cititi");
+    if (st.st_size == 0)
+        return reason("fisierul este gol");
+    return {};
+}
+
+// The format by the file's first bytes; only these readers are ever used.
+QByteArray sniffFormat(const QByteArray& head)
+{
+    if (head.startsWith("BM") || head.startsWith("BA"))
+        return "bmp";
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return "jpeg";
+    if (head.startsWith("\x89PNG\r\n\x1A\n"))
+        return "png";
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return "tiff";
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        return "webp";
+    return {};
+}
+
+// For an uncompressed BMP: whether the file holds fewer bytes than its
+// header says the pixels need (Qt then shows the missing rows black).
+bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
+{
+    if (head.size() < 34 || !head.startsWith("BM"))
+        return false;
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
+    const quint32 offset = u32(10), headerSize = u32(14);
+    qint64 width = 0, height = 0, bits = 0, compression = 0;
+    if (headerSize == 12) {  // OS/2 1.x
+        width = u16(18), height = u16(20), bits = u16(24);
+    } else if (headerSize >= 40) {
+        width = qint32(u32(18)), height = qint32(u32(22)), bits = u16(28), compression = u32(30);
+    } else {
+        return false;
+    }
+    if (compression != 0 && compression != 3)  // RLE data has no fixed size
+        return false;
+    if (width <= 0 || bits <= 0 || bits > 32)
+        return false;
+    const qint64 rowBytes = ((width * bits + 31) / 32) * 4;
+    const qint64 rows = height < 0 ? -height : height;
+    return qint64(offset) + rowBytes * rows > fileSize;
+}
+
+// libjpeg reports damaged or cut-off data as warnings and still gives a
+// picture; Qt passes those warnings on as messages. They are caught here
+// for the length of one decode.
+class DecodeWarnings {
+public:
+    DecodeWarnings() : previous_(qInstallMessageHandler(&DecodeWarnings::handle)) { active() = this; }
+    ~DecodeWarnings()
+    {
+        qInstallMessageHandler(previous_);
+        active() = nullptr;
+    }
+    bool any() const { return count_ > 0; }
+
+private:
+    static DecodeWarnings*& active()
+    {
+        static DecodeWarnings* current = nullptr;
+        return current;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (DecodeWarnings* self = active(); self && type == QtWarningMsg) {
+            ++self->count_;
+            return;
+        }
+        if (DecodeWarnings* self = active(); self && self->previous_)
+            self->previous_(type, context, text);
+    }
+    QtMessageHandler previous_;
+    int count_ = 0;
+};
+
+QImage toRgb32(QImage image)
+{
+    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    if (image.format() != QImage::Format_RGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);  // alpha dropped, colours kept as stored
+    image.setColorSpace(QColorSpace());
+    return image;
+}
+
+QString readerFailure(QImageReader::ImageReaderError error)
+{
+    switch (error) {
+    case QImageReader::FileNotFoundError: return reason("fisierul nu exista");
+    case QImageReader::DeviceError: return reason("fisierul nu a putut fi citit");
+    case QImageReader::UnsupportedFormatError: return reason("formatul pozei nu este acceptat");
+    default: return reason("poza este deteriorata sau incompleta");
+    }
+}
+
+QString writeFailure(int error)
+{
+    switch (error) {
+    case ENOENT: return reason("dosarul nu exista");
+    case ENOTDIR: return reason("o parte a caii nu este un dosar");
+    case EACCES:
+    case EPERM: return reason("nu aveti dreptul sa scrieti in dosar");
+    case ENOSPC:
+    case EDQUOT: return reason("nu mai este loc pe disc");
+    case EROFS: return reason("discul poate fi doar citit");
+    case ENAMETOOLONG: return reason("numele este prea lung");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+}  // namespace
+
+LoadResult loadPicture(const QString& path)
+{
+    LoadResult result;
+    if (const QString why = notARegularFile(path); !why.isEmpty()) {
+        result.failure = why;
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.failure = readerFailure(QImageReader::DeviceError);
+        return result;
+    }
+    const QByteArray head = file.peek(64);
+    const QByteArray format = sniffFormat(head);
+    if (format.isEmpty()) {
+        result.failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");
+        return result;
+    }
+    QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
+    QImageReader reader(&file, format);
+    reader.setAutoTransform(true);
+    const QSize declared = reader.size();
+    if (declared.isValid() && qint64(declared.width()) * declared.height() * 4 > kMaxPictureBytes) {
+        result.failure = QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
+                             .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
+        return result;
+    }
+    QImage image;
+    bool warned = false;
+    {
+        DecodeWarnings warnings;
+        if (!reader.read(&image) || image.isNull()) {
+            result.failure = readerFailure(reader.error());
+            return result;
+        }
+        warned = warnings.any();
+    }
+    result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
+    result.picture = std::make_shared<const QImage>(toRgb32(std::move(image)));
+    return result;
+}
+
+bool entryExists(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+WriteResult writeBitmapNoReplace(const QImage& image, const QString& path)
+{
+    WriteResult result;
+    const QFileInfo target(path);
+    const QString folder = target.dir().path();
+    QTemporaryFile temp(folder + QStringLiteral("/.tarvex-XXXXXX.part"));
+    if (!temp.open()) {
+        struct stat st {};
+        const bool folderMissing = ::stat(QFile::encodeName(folder).constData(), &st) != 0;
+        result.failure = writeFailure(folderMissing ? errno : (S_ISDIR(st.st_mode) ? EACCES : ENOTDIR));
+        return result;
+    }
+    // A temporary file is private to its owner; the picture gets the
+    // permissions any new file of this user gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(temp.handle(), 0666 & ~mask);
+    QImageWriter writer(&temp, "bmp");
+    if (!writer.write(image) || !temp.flush() || ::fsync(temp.handle()) != 0) {
+        result.failure = temp.error() == QFileDevice::ResourceError ? writeFailure(ENOSPC)
+                                                                      : reason("scrierea fisierului a esuat");
+        return result;
+    }
+    const QByteArray from = QFile::encodeName(temp.fileName());
+    const QByteArray to = QFile::encodeName(path);
+    // link() fails instead of replacing an existing name: the name is
+    // claimed only if nobody took it since the existence test.
+    if (::link(from.constData(), to.constData()) == 0) {
+        result.outcome = WriteOutcome::Written;
+        return result;
+    }
+    const int error = errno;
+    if (error == EEXIST) {
+        result.outcome = WriteOutcome::NameTaken;
+        return result;
+    }
+#ifdef RENAME_NOREPLACE
+    // File systems without hard links (FAT on a memory stick) may still
+    // rename without replacing.
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
+        temp.setAutoRemove(false);
+        result.outcome = WriteOutcome::Written;
+        return result;
+    }
+    if (errno == EEXIST) {
+        result.outcome = WriteOutcome::NameTaken;
+        return result;
+    }
+#endif
+    result.failure = writeFailure(error);
+    return result;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,42 @@
+#pragma once
+// Reading pictures from files and writing bitmaps, with the reasons a person
+// needs when either fails.
+#include <QString>
+
+#include "surface.h"
+
+namespace tarvex {
+
+struct LoadResult {
+    Picture picture;      // null when the file could not be opened
+    QString failure;      // why not, in Romanian, when picture is null
+    bool incomplete = false;  // opened, but part of the file's pixels were missing
+};
+
+// Decodes a BMP, JPEG, PNG, TIFF or WebP file, judged by its content, into
+// a 32-bit RGB picture: upright as the camera's orientation tag says, in
+// sRGB, any alpha channel dropped. Anything else is refused with its reason.
+LoadResult loadPicture(const QString& path);
+
+// Pictures whose decoded pixels would take more than this are refused
+// before anything large is allocated.
+inline constexpr qint64 kMaxPictureBytes = qint64(1) << 30;
+
+enum class WriteOutcome { Written, NameTaken, Failed };
+
+struct WriteResult {
+    WriteOutcome outcome = WriteOutcome::Failed;
+    QString failure;  // why, in Romanian, when Failed
+};
+
+// Writes the image as a BMP file under exactly `path`, but only if no entry
+// of that name exists at the moment the file appears: the data goes to a
+// temporary file in the same folder first, so a crash or a full disk never
+// leaves half a file, and an existing file is never replaced.
+WriteResult writeBitmapNoReplace(const QImage& image, const QString& path);
+
+// Whether any directory entry of exactly this name exists: a file, a folder,
+// a link (even one that leads nowhere). No wildcards.
+bool entryExists(const QString& path);
+
+}  // namespace tarvex

@@ -1,0 +1,66 @@
+#pragma once
+// The model of one picture box: its outer geometry in window pixels (with a
+// 2-pixel border on every side), its visibility, the picture last loaded
+// into it, and the persistent image of its drawing area that every raster
+// call draws into and saving writes.
+#include <QImage>
+#include <QString>
+#include <memory>
+
+#include "raster/raster.h"
+
+namespace tarvex {
+
+using Picture = std::shared_ptr<const QImage>;  // decoded once, shared, never changed
+
+inline constexpr raster::Pixel kBlankColour = 0xfff0f0f0u;  // an empty box shows the control colour
+inline constexpr int kBorder = 2;
+
+class Surface {
+public:
+    Surface(QString name, double left, double top, double width, double height, bool visible);
+
+    const QString& name() const { return name_; }
+
+    double Left = 0;
+    double Top = 0;
+    bool Visible = true;
+
+    double Width() const { return width_; }
+    double Height() const { return height_; }
+    // Resizing keeps the image's content at the top-left corner; new area is blank.
+    void setWidth(double outer);
+    void setHeight(double outer);
+
+    // The drawing area: the outer size, mapped to whole pixels, less the border.
+    int ScaleWidth() const { return image_.width(); }
+    int ScaleHeight() const { return image_.height(); }
+
+    // Gives the box a picture: it takes the picture's size and its image
+    // shows the picture. An empty picture blanks the image and keeps the size.
+    void setPicture(Picture picture);
+    const Picture& picture() const { return picture_; }
+
+    const QImage& image() const { return image_; }
+    // A view for drawing into the image (unshares it from the picture first).
+    raster::Bitmap target();
+    // A view for reading only.
+    raster::Bitmap source() const;
+
+    // Marks a change of content, geometry or visibility: the revision is a
+    // program-wide counter, so a view repaints when the number it last drew
+    // differs, even after the surface was replaced by a new one.
+    void touch();
+    quint64 revision() const { return revision_; }
+
+private:
+    void resizeImage(int width, int height);
+
+    QString name_;
+    double width_, height_;
+    Picture picture_;
+    QImage image_;
+    quint64 revision_ = 0;
+};
+
+}  // namespace tarvex
