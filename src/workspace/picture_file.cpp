@@ -10,6 +10,8 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <climits>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,30 +69,53 @@ QByteArray sniffFormat(const QByteArray& head)
     return {};
 }
 
+struct BitmapHeader {
+    qint64 offset = 0, width = 0, height = 0, bits = 0, compression = 0;
+};
+
+// The fields of a BMP file's headers that say how large its pixels are.
+std::optional<BitmapHeader> parseBitmapHeader(const QByteArray& head)
+{
+    if (head.size() < 34 || !head.startsWith("BM"))
+        return std::nullopt;
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
+    BitmapHeader h;
+    h.offset = u32(10);
+    const quint32 headerSize = u32(14);
+    if (headerSize == 12) {  // OS/2 1.x
+        h.width = u16(18), h.height = u16(20), h.bits = u16(24);
+    } else if (headerSize >= 40) {
+        h.width = qint32(u32(18)), h.height = qint32(u32(22)), h.bits = u16(28), h.compression = u32(30);
+    } else {
+        return std::nullopt;
+    }
+    if (h.height < 0)
+        h.height = -h.height;  // top-down
+    return h;
+}
+
 // For an uncompressed BMP: whether the file holds fewer bytes than its
 // header says the pixels need (Qt then shows the missing rows black).
 bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
 {
-    if (head.size() < 34 || !head.startsWith("BM"))
+    const auto h = parseBitmapHeader(head);
+    if (!h || (h->compression != 0 && h->compression != 3))  // RLE data has no fixed size
         return false;
-    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
-    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
-    const quint32 offset = u32(10), headerSize = u32(14);
-    qint64 width = 0, height = 0, bits = 0, compression = 0;
-    if (headerSize == 12) {  // OS/2 1.x
-        width = u16(18), height = u16(20), bits = u16(24);
-    } else if (headerSize >= 40) {
-        width = qint32(u32(18)), height = qint32(u32(22)), bits = u16(28), compression = u32(30);
-    } else {
+    if (h->width <= 0 || h->bits <= 0 || h->bits > 32)
         return false;
-    }
-    if (compression != 0 && compression != 3)  // RLE data has no fixed size
-        return false;
-    if (width <= 0 || bits <= 0 || bits > 32)
-        return false;
-    const qint64 rowBytes = ((width * bits + 31) / 32) * 4;
-    const qint64 rows = height < 0 ? -height : height;
-    return qint64(offset) + rowBytes * rows > fileSize;
+    const qint64 rowBytes = ((h->width * h->bits + 31) / 32) * 4;
+    return h->offset + rowBytes * h->height > fileSize;
+}
+
+// The size the file says its picture has, where it can be told.
+QSize declaredSize(QImageReader& reader, const QByteArray& head)
+{
+    if (const QSize s = reader.size(); s.isValid())
+        return s;
+    if (const auto h = parseBitmapHeader(head); h && h->width > 0 && h->width <= INT_MAX && h->height <= INT_MAX)
+        return QSize(int(h->width), int(h->height));
+    return {};
 }
 
 // libjpeg reports damaged or cut-off data as warnings and still gives a
@@ -183,7 +208,7 @@ LoadResult loadPicture(const QString& path)
     QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
     QImageReader reader(&file, format);
     reader.setAutoTransform(true);
-    const QSize declared = reader.size();
+    const QSize declared = declaredSize(reader, head);
     if (declared.isValid() && qint64(declared.width()) * declared.height() * 4 > kMaxPictureBytes) {
         result.failure = QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
                              .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
