@@ -102,11 +102,6 @@ void AboutWindow::cmdOK_Click()
     close();
 }
 
-void AboutWindow::reject()
-{
-    cmdOK_Click();
-}
-
 void AboutWindow::cmdSysInfo_Click()
 {
     about::StartSysInfo(*services_.registry, *services_.launcher,

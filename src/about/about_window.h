@@ -24,6 +24,8 @@ public:
     explicit AboutWindow(Services services);
 
     void Form_Load();
+    // Closes and unloads the window; Escape (the dialog's reject) and the
+    // close box end the same way.
     void cmdOK_Click();
     void cmdSysInfo_Click();
 
@@ -31,7 +33,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void reject() override;  // Escape acts as OK
 
 private:
     Services services_;

@@ -1,0 +1,296 @@
+// The chooser and the main window on the offscreen platform: layout,
+// modes and their state table, the toolbar map, and dropped files.
+#include <QtTest>
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include "app/chooser.h"
+#include "app/commands.h"
+#include "app/icons.h"
+#include "app/main_window.h"
+#include "app/shell.h"
+#include "test_support.h"
+
+using namespace tarvex;
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Shell> shell_;
+    int quits_ = 0;
+    QTemporaryDir dir_;
+
+    MainWindow* main() { return shell_->mainWindow(); }
+    QWidget* client() { return main()->centralWidget(); }
+    template <typename T = QWidget>
+    T* control(const char* name) { return main()->findChild<T*>(QString::fromLatin1(name)); }
+
+private slots:
+    void init()
+    {
+        shell_ = std::make_unique<Shell>([this] { ++quits_; });
+        shell_->start();
+    }
+    void cleanup() { shell_.reset(); }
+
+    void chooserLayout()
+    {
+        Chooser* c = shell_->chooser();
+        QCOMPARE(c->windowTitle(), QStringLiteral("Alegeti o optiune"));
+        QCOMPARE(c->geometry(), QRect(184, 250, 401, 75));
+        QCOMPARE(c->minimumSize(), c->maximumSize());
+        const struct {
+            const char* name;
+            const char* caption;
+            QRect geometry;
+        } buttons[] = {{"CancelButton", "Iesire aplicatie", {312, 16, 81, 33}},
+                       {"Command1", "Mixeaza Poze", {16, 16, 113, 33}},
+                       {"Command2", "Adauga Rama", {144, 16, 121, 33}}};
+        for (const auto& b : buttons) {
+            QPushButton* button = c->button(b.name);
+            QVERIFY(button);
+            QCOMPARE(button->text(), QString::fromLatin1(b.caption));
+            QCOMPARE(button->geometry(), b.geometry);
+            QVERIFY(!button->isDefault() && !button->autoDefault());
+        }
+        QCOMPARE(c->button("CancelButton")->nextInFocusChain(), c->button("Command1"));
+        QCOMPARE(c->button("Command1")->nextInFocusChain(), c->button("Command2"));
+    }
+
+    void chooserKeys()
+    {
+        Chooser* c = shell_->chooser();
+        c->activateWindow();
+        c->button("CancelButton")->setFocus();
+        QTest::keyClick(c, Qt::Key_Escape);
+        QVERIFY(c->isVisible());
+        QCOMPARE(quits_, 0);
+        QTest::keyClick(c, Qt::Key_Return);  // acts on the focused "Iesire aplicatie"
+        QCOMPARE(quits_, 1);
+        c->close();  // the close box ends the program too
+        QCOMPARE(quits_, 2);
+    }
+
+    void mainWindowLayout()
+    {
+        shell_->Command1_Click();
+        QCOMPARE(main()->objectName(), QStringLiteral("Main"));
+        QCOMPARE(main()->windowTitle(), QStringLiteral("VarAdidezid"));
+        QCOMPARE(client()->size(), QSize(1272, 746));
+        QCOMPARE(client()->palette().color(QPalette::Window), QColor(0, 0, 255));
+        QVERIFY(!(main()->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!main()->windowIcon().isNull());
+        const struct {
+            const char* name;
+            QRect geometry;
+            bool visible;
+        } controls[] = {
+            {"Picture1", {0, 80, 644, 484}, true},   {"Picture2", {640, 80, 644, 484}, true},
+            {"Picture3", {296, 560, 65, 41}, false}, {"Picture4", {-24, 504, 89, 65}, false},
+            {"Picture5", {776, 536, 137, 65}, false}, {"Buff", {0, 584, 65, 65}, false},
+            {"HScroll1", {528, 648, 273, 33}, false}, {"Label1", {424, 648, 81, 33}, false},
+            {"Toolbar1", {0, 0, 1272, 76}, true},    {"Toolbar2", {0, 0, 1272, 76}, false},
+        };
+        for (const auto& c : controls) {
+            QWidget* w = control(c.name);
+            QVERIFY2(w, c.name);
+            QCOMPARE(w->geometry(), c.geometry);
+            QCOMPARE(w->isVisibleTo(main()), c.visible);
+        }
+        auto* scroll = control<QScrollBar>("HScroll1");
+        QCOMPARE(scroll->minimum(), 0);
+        QCOMPARE(scroll->maximum(), 255);
+        QVERIFY(!scroll->hasTracking());
+        auto* label = control<QLabel>("Label1");
+        QCOMPARE(label->text(), QStringLiteral("Mixeaza"));
+        QCOMPARE(label->font().pointSizeF(), 13.5);
+        auto* cdlg = control<QFileDialog>("Cdlg");
+        QVERIFY(cdlg);
+        QCOMPARE(cdlg->nameFilters().size(), 1);
+        QVERIFY(cdlg->nameFilters().first().startsWith(QStringLiteral("Picturi (*.bmp;*.jpg;*.jpeg) (*.bmp *.jpg *.jpeg")));
+    }
+
+    void menusAndToolbars()
+    {
+        shell_->Command1_Click();
+        const QStringList menus{"Mixare Poze", "Editeaza Poze", "Pune rama", "Help"};
+        const QList<QAction*> top = main()->menuBar()->actions();
+        QCOMPARE(top.size(), 4);
+        const QStringList expected{
+            "OpenSource|Deschide prima poza|F2", "OpenDest|Deschide poza a doua|Ctrl+F2",
+            "VarAdidezid|Mixeaza poze|F3", "Save|Salveaza|F8", "DelSource|Inchide prima poza|F4",
+            "DelDest|Inchide poza a doua|Ctrl+F4", "Exit|Termina|F9",
+            "HFlipSource|Intoarce orizontal prima poza|Ctrl+F5", "HFlipDest|Intoarce orizontal a doua poza|Ctrl+F6",
+            "VerticalFlipSource|Intoarce vertical prima poza|Ctrl+F7", "VFlipDest|Intoarce vertical a doua poza|Ctrl+F8",
+            "AddFrameInP1|Deschide Rama|Shift+F2", "AddPictIn2|Deschide pictura|Ctrl+Shift+F2",
+            "AddFrameToPict|Pune rama|Shift+F3", "SaveFrame|Salveaza rama|Shift+F8", "DelRama|Inchide Rama|Shift+F4",
+            "DelPict|Inchide pictura|Ctrl+Shift+F4", "FinRama|Termina|Shift+F9", "About|Despre|F1"};
+        QStringList actual;
+        for (int m = 0; m < 4; ++m) {
+            QCOMPARE(top[m]->text(), menus[m]);
+            for (QAction* a : top[m]->menu()->actions())
+                actual << a->objectName() + '|' + a->text() + '|' + a->shortcut().toString();
+        }
+        QCOMPARE(actual, expected);
+
+        QSet<QByteArray> images;
+        for (int t = 1; t <= 2; ++t)
+            for (int i = 1; i <= 17; ++i) {
+                auto* button = control<QToolButton>(qPrintable(QStringLiteral("Toolbar%1_Button%2").arg(t).arg(i)));
+                QVERIFY(button);
+                QCOMPARE(button->geometry().size(), QSize(71, 70));
+                QCOMPARE(button->iconSize(), QSize(64, 64));
+                QVERIFY(!button->toolTip().isEmpty());
+                const QImage image = icons::toolbarImage(t, i);
+                QVERIFY(image.convertToFormat(QImage::Format_ARGB32).pixel(32, 32) != 0 ||
+                        image.allGray() == false);
+                images.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+            }
+        QCOMPARE(images.size(), 34);  // no two icons alike
+        QCOMPARE(control<QToolButton>("Toolbar1_Button12")->toolTip(), QStringLiteral("Deplaseaza stanga poza a doua"));
+        QCOMPARE(control<QToolButton>("Toolbar2_Button3")->toolTip(), QStringLiteral("Inrameaza"));
+        QVERIFY(icons::applicationImage(32) != icons::aboutImage(32));
+    }
+
+    void toolbarMap()
+    {
+        using C = Command;
+        const C mixing[] = {C::OpenSource, C::OpenDest, C::VarAdidezid, C::Save, C::DelSource, C::DelDest, C::Exit,
+                            C::HFlipSource, C::HFlipDest, C::VerticalFlipSource, C::VFlipDest, C::KeyLeft,
+                            C::KeyRight, C::KeyUp, C::KeyDown, C::ShowReduced, C::HideReduced};
+        const C framing[] = {C::AddFrameInP1, C::AddPictIn2, C::AddFrameToPict, C::SaveFrame, C::DelRama, C::DelPict,
+                             C::FinRama};
+        for (int i = 1; i <= 17; ++i) {
+            QCOMPARE(toolbarCommand(1, i), mixing[i - 1]);
+            QCOMPARE(toolbarCommand(2, i), i <= 7 ? framing[i - 1] : mixing[i - 1]);
+        }
+        for (int t : {1, 2})
+            for (int i : {0, 18, -1})
+                QCOMPARE(toolbarCommand(t, i), C::None);
+    }
+
+    void toolbarButtonsRunTheirCommands()
+    {
+        shell_->Command2_Click();
+        Workspace& ws = shell_->workspace();
+        control<QScrollBar>("HScroll1")->setFocus();
+        control<QToolButton>("Toolbar2_Button12")->click();
+        control<QToolButton>("Toolbar2_Button15")->click();
+        QCOMPARE(ws.Picture2.Left, 630.0);
+        QCOMPARE(ws.Picture2.Top, 90.0);
+        QCOMPARE(control("Picture2")->geometry().topLeft(), QPoint(630, 90));
+        control<QToolButton>("Toolbar2_Button16")->click();
+        QVERIFY(control("Picture3")->isVisibleTo(main()) && !control("Picture1")->isVisibleTo(main()));
+        control<QToolButton>("Toolbar2_Button17")->click();
+        QVERIFY(!control("Picture3")->isVisibleTo(main()) && control("Picture1")->isVisibleTo(main()));
+        main()->Toolbar2_ButtonClick(18);  // nothing
+        control<QToolButton>("Toolbar2_Button7")->click();  // leaves like "Termina"
+        QVERIFY(main()->isHidden());
+        QVERIFY(shell_->mainLoaded());
+        QVERIFY(shell_->chooser()->isVisible());
+    }
+
+    void modeStateTable()
+    {
+        Workspace& ws = shell_->workspace();
+        shell_->Command1_Click();
+        QCOMPARE(ws.MixMode, kTrue);
+        QCOMPARE(ws.FirstEmpty, kTrue);
+        QVERIFY(!shell_->chooser()->isVisible());
+        QVERIFY(main()->menuBar()->actions()[0]->isVisible() && !main()->menuBar()->actions()[2]->isVisible());
+        // Hidden mode's shortcuts do nothing: its menu items refuse to run.
+        ws.Picture2.Left = 500;
+        main()->findChild<QAction*>(QStringLiteral("FinRama"))->trigger();
+        QVERIFY(main()->isVisible());
+        main()->findChild<QAction*>(QStringLiteral("VarAdidezid"))->trigger();
+        QVERIFY(ws.HScroll1.Visible);
+        ws.FirstEmpty = kFalse;
+        ws.FirstFileName = QStringLiteral("kept");
+        main()->findChild<QAction*>(QStringLiteral("Exit"))->trigger();  // Termina: no load step next time
+        QVERIFY(!main()->isVisible() && shell_->chooser()->isVisible());
+        shell_->Command2_Click();
+        QCOMPARE(ws.MixMode, kFalse);
+        QCOMPARE(ws.FirstEmpty, kFalse);
+        QCOMPARE(ws.Picture2.Left, 500.0);
+        QVERIFY(ws.HScroll1.Visible);  // still shown in framing mode
+        QVERIFY(control<QScrollBar>("HScroll1")->isVisibleTo(main()));
+        main()->close();  // through the frame: unloaded, the chooser comes back
+        QVERIFY(shell_->chooser()->isVisible());
+        QVERIFY(!shell_->mainLoaded());
+        shell_->Command1_Click();  // loads again: the load step resets its flags
+        QCOMPARE(ws.FirstEmpty, kTrue);
+        QCOMPARE(ws.FirstFileName, QStringLiteral("kept"));
+        QCOMPARE(ws.Picture2.Left, 640.0);
+        QVERIFY(!ws.HScroll1.Visible);
+    }
+
+    void keysReachTheHandlerAndTheFocusedControl()
+    {
+        shell_->Command1_Click();
+        Workspace& ws = shell_->workspace();
+        auto* scroll = control<QScrollBar>("HScroll1");
+        main()->run(Command::VarAdidezid);
+        main()->activateWindow();
+        scroll->setFocus();
+        const int before = scroll->value();
+        QTest::keyClick(main()->windowHandle(), Qt::Key_Left);
+        QCOMPARE(ws.Picture2.Left, 630.0);
+        QVERIFY(scroll->value() != before);  // the key went on to the scroll bar
+        QTest::keyClick(main()->windowHandle(), Qt::Key_Escape);
+        QCOMPARE(ws.Picture2.Left, 640.0);
+    }
+
+    void scrollBarChangesMix()
+    {
+        shell_->Command1_Click();
+        Workspace& ws = shell_->workspace();
+        ws.Picture1.setPicture(std::make_shared<const QImage>(testing::filledImage(4, 4, qRgb(255, 255, 255))));
+        ws.Picture2.setPicture(std::make_shared<const QImage>(testing::filledImage(4, 4, qRgb(0, 0, 0))));
+        ws.Picture4.setPicture(ws.Picture2.picture());
+        control<QScrollBar>("HScroll1")->setValue(51);
+        QCOMPARE(ws.BlendArgsPacked, 51 * 65536);
+        QCOMPARE(ws.Picture2.image().pixel(1, 1), qRgb(51, 51, 51));
+    }
+
+    void droppedFilesOpenAsTheDialogWould()
+    {
+        QVERIFY(dir_.isValid());
+        const QString a = testing::writePicture(QDir(dir_.path()), "a.bmp", testing::patternImage(6, 5, 1));
+        const QString b = testing::writePicture(QDir(dir_.path()), "b.bmp", testing::patternImage(3, 3, 2));
+        shell_->Command1_Click();
+        Workspace& ws = shell_->workspace();
+        QStringList messages;
+        main()->setMessageSink([&](const QString& m) { messages << m; });
+        auto drop = [&](const char* box, const QList<QUrl>& urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            QWidget* target = control(box);
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &enter);
+            QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &event);
+        };
+        drop("Picture1", {QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+        QCOMPARE(ws.FirstFileName, a);
+        QCOMPARE(ws.Picture1.image(), testing::patternImage(6, 5, 1));
+        drop("Picture2", {QUrl::fromLocalFile(b)});
+        QCOMPARE(ws.SecondFileName, b);
+        QCOMPARE(ws.PathParts.Name, QStringLiteral("b.bmp"));
+        drop("Picture2", {QUrl(QStringLiteral("https://example.org/c.bmp"))});
+        QCOMPARE(ws.SecondFileName, b);  // refused
+        drop("Picture1", {QUrl::fromLocalFile(dir_.filePath("missing.bmp"))});
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(ws.FirstEmpty, kTrue);  // mixing mode closes first, as the dialog's command does
+        QVERIFY(control("Picture1")->accessibleName().contains(QStringLiteral("goala")));
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
