@@ -1,0 +1,216 @@
+// The interactive commands on the workspace, without widgets, against
+// memcpy of one picture (the bound), and opening and saving against Qt's
+// plain reader and writer. Names: OP/IMPL/WxH.
+#include <benchmark/benchmark.h>
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <cstring>
+
+#include "imaging/image_commands.h"
+#include "workspace/picture_commands.h"
+
+using namespace tarvex;
+
+namespace {
+
+const std::pair<int, int> kSizes[] = {{640, 480}, {1920, 1080}, {4000, 3000}, {6000, 4000}};
+
+Picture picture(int w, int h, unsigned seed, bool asFrame = false)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRgb((x * 7 + seed) & 0xff, (y * 3) & 0xff, (x ^ y) & 0xff);
+    }
+    if (asFrame)
+        QPainter(&image).fillRect(w / 10, h / 10, w - w / 5, h - h / 5, QColor(0, 255, 0));
+    return std::make_shared<const QImage>(image);
+}
+
+class NoPrompts : public UserPrompts {
+public:
+    QString next;
+    QString askFileToOpen() override { return next; }
+    void showMessage(const QString&) override {}
+    void setBusy(bool) override {}
+};
+
+struct Bench {
+    Workspace ws;
+    ImageCommands commands{ws};
+    Bench(int w, int h, int firstW, int firstH, bool frame)
+    {
+        ws.Form_Load();
+        ws.Picture1.setPicture(picture(firstW, firstH, 1, frame));
+        ws.Buff.setPicture(ws.Picture1.picture());
+        ws.Picture2.setPicture(picture(w, h, 2));
+        ws.Picture4.setPicture(ws.Picture2.picture());
+        ws.FirstEmpty = ws.SecondEmpty = kFalse;
+        ws.MixMode = frame ? kFalse : kTrue;
+    }
+};
+
+void mix(benchmark::State& state, int w, int h, int div)
+{
+    Bench b(w, h, w / div, h / div, false);
+    int v = 0;
+    for (auto _ : state) {
+        b.ws.HScroll1.Value = 100 + (v++ & 15);
+        b.commands.HScroll1_Change();
+    }
+}
+
+void frameCmd(benchmark::State& state, int w, int h)
+{
+    Bench b(w, h, w / 2, h / 2, true);
+    for (auto _ : state)
+        b.commands.AddFrameToPict_Click();
+}
+
+void reduce(benchmark::State& state, int w, int h)
+{
+    Bench b(w, h, 8, 8, false);
+    for (auto _ : state)
+        b.commands.ShowReduced();
+}
+
+void drag(benchmark::State& state, int w, int h)
+{
+    Bench b(w, h, w / 2, h / 2, true);
+    b.commands.AddFrameToPict_Click();
+    b.commands.Picture2_MouseDown(1, 0, 10, 10);
+    int i = 0;
+    for (auto _ : state) {
+        ++i;
+        b.commands.Picture2_MouseMove(1, 0, float(10 + (i & 31)), float(10 + (i & 15)));
+    }
+}
+
+void flip(benchmark::State& state, int w, int h, int which)
+{
+    Bench b(w, h, w, h, false);
+    for (auto _ : state) {
+        switch (which) {
+        case 0: b.commands.HFlipSource_Click(); break;
+        case 1: b.commands.VerticalFlipSource_Click(); break;
+        case 2: b.commands.HFlipDest_Click(); break;
+        default: b.commands.VFlipDest_Click(); break;
+        }
+    }
+}
+
+void memcpyBound(benchmark::State& state, int w, int h)
+{
+    QImage src = *picture(w, h, 1), dst = *picture(w, h, 2);
+    for (auto _ : state) {
+        std::memcpy(dst.bits(), src.constBits(), std::size_t(src.sizeInBytes()));
+        benchmark::DoNotOptimize(dst.constBits());
+    }
+}
+
+QString jpegFile(const QTemporaryDir& dir, int w, int h)
+{
+    const QString path = dir.filePath(QStringLiteral("p%1x%2.jpg").arg(w).arg(h));
+    if (!QFile::exists(path))
+        picture(w, h, 3)->save(path, "jpeg", 90);
+    return path;
+}
+
+QTemporaryDir& scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+void openTarvex(benchmark::State& state, int w, int h)
+{
+    const QString path = jpegFile(scratch(), w, h);
+    Workspace ws;
+    ws.Form_Load();
+    NoPrompts prompts;
+    prompts.next = path;
+    PictureCommands commands(ws, prompts);
+    for (auto _ : state)
+        commands.OpenDest_Click();
+}
+
+void openReader(benchmark::State& state, int w, int h)
+{
+    const QString path = jpegFile(scratch(), w, h);
+    QImageReader::setAllocationLimit(1025);
+    for (auto _ : state) {
+        QImageReader reader(path);
+        benchmark::DoNotOptimize(reader.read());
+    }
+}
+
+void saveTarvex(benchmark::State& state, int w, int h)
+{
+    QTemporaryDir dir;
+    Workspace ws;
+    ws.Form_Load();
+    NoPrompts prompts;
+    PictureCommands commands(ws, prompts);
+    ws.Picture2.setPicture(picture(w, h, 4));
+    ws.PathParts = {dir.path() + QLatin1Char('/'), QStringLiteral("s.jpg")};
+    for (auto _ : state) {
+        commands.Save_Click();
+        state.PauseTiming();
+        QFile::remove(dir.path() + QLatin1Char('/') + ws.PathParts.Name);
+        state.ResumeTiming();
+    }
+}
+
+void saveWriter(benchmark::State& state, int w, int h)
+{
+    QTemporaryDir dir;
+    const Picture image = picture(w, h, 4);
+    const QString path = dir.filePath(QStringLiteral("w.bmp"));
+    for (auto _ : state) {
+        QImageWriter writer(path, "bmp");
+        benchmark::DoNotOptimize(writer.write(*image));
+        state.PauseTiming();
+        QFile::remove(path);
+        state.ResumeTiming();
+    }
+}
+
+template <typename F, typename... A>
+void add(const std::string& name, F f, A... args)
+{
+    benchmark::RegisterBenchmark(name.c_str(), f, args...)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (auto [w, h] : kSizes) {
+        const std::string s = std::to_string(w) + "x" + std::to_string(h);
+        add("memcpy/bound/" + s, memcpyBound, w, h);
+        add("mix/tarvex/" + s, mix, w, h, 1);
+        add("mix_up2/tarvex/" + s, mix, w, h, 2);
+        add("frame/tarvex/" + s, frameCmd, w, h);
+        add("reduce/tarvex/" + s, reduce, w, h);
+        add("drag/tarvex/" + s, drag, w, h);
+        add("flip_first_h/tarvex/" + s, flip, w, h, 0);
+        add("flip_first_v/tarvex/" + s, flip, w, h, 1);
+        add("flip_second_h/tarvex/" + s, flip, w, h, 2);
+        add("flip_second_v/tarvex/" + s, flip, w, h, 3);
+        if (w >= 1920) {
+            add("open/tarvex/" + s, openTarvex, w, h);
+            add("open/qimagereader/" + s, openReader, w, h);
+            add("save/tarvex/" + s, saveTarvex, w, h);
+            add("save/qimagewriter/" + s, saveWriter, w, h);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,168 @@
+// The raster primitives against memcpy of the destination bytes (the bound)
+// and against Qt's painter doing the same work. Names: OP/IMPL/WxH, where
+// WxH is the destination size.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QPainter>
+#include <cstring>
+
+#include "raster/raster.h"
+
+using namespace tarvex;
+
+namespace {
+
+const std::pair<int, int> kSizes[] = {{640, 480}, {1920, 1080}, {4000, 3000}, {6000, 4000}};
+
+QImage picture(int w, int h, unsigned seed)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<raster::Pixel*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = 0xff000000u | ((x * 7 + seed) & 0xff) << 16 | ((y * 3) & 0xff) << 8 | ((x ^ y) & 0xff);
+    }
+    return image;
+}
+
+// A frame: a border of a tenth of each side around a key-green window.
+QImage frame(int w, int h)
+{
+    QImage image = picture(w, h, 5);
+    QPainter(&image).fillRect(w / 10, h / 10, w - w / 5, h - h / 5, QColor(0, 255, 0));
+    return image;
+}
+
+raster::Bitmap bitmap(QImage& image)
+{
+    return {reinterpret_cast<raster::Pixel*>(image.bits()), image.width(), image.height(), image.bytesPerLine() / 4};
+}
+
+enum class Op { Copy, MirrorH, MirrorV, Down2, Up2, Blend, BlendUp2, Key, KeyUp2 };
+
+QSize sourceSize(Op op, int w, int h)
+{
+    switch (op) {
+    case Op::Down2: return {2 * w, 2 * h};
+    case Op::Up2:
+    case Op::BlendUp2:
+    case Op::KeyUp2: return {w / 2, h / 2};
+    default: return {w, h};
+    }
+}
+
+void tarvexOp(benchmark::State& state, Op op, int w, int h)
+{
+    const QSize s = sourceSize(op, w, h);
+    QImage src = op == Op::Key || op == Op::KeyUp2 ? frame(s.width(), s.height()) : picture(s.width(), s.height(), 1);
+    QImage dst = picture(w, h, 2);
+    const raster::Bitmap d = bitmap(dst), sb = bitmap(src);
+    const auto key = raster::toColorRef(0xff00ff00u);
+    for (auto _ : state) {
+        switch (op) {
+        case Op::Copy: raster::BitBlt(d, 0, 0, w, h, sb, 0, 0); break;
+        case Op::MirrorH: raster::StretchBlt(d, w, 0, -w, h, sb, 0, 0, w, h); break;
+        case Op::MirrorV: raster::StretchBlt(d, 0, h, w, -h, sb, 0, 0, w, h); break;
+        case Op::Down2:
+        case Op::Up2: raster::StretchBlt(d, 0, 0, w, h, sb, 0, 0, s.width(), s.height()); break;
+        case Op::Blend:
+        case Op::BlendUp2:
+            raster::AlphaBlend(d, 0, 0, w, h, sb, 0, 0, s.width(), s.height(), raster::packBlendFunction(0, 0, 128, 0));
+            break;
+        case Op::Key:
+        case Op::KeyUp2: raster::TransparentBlt(d, 0, 0, w, h, sb, 0, 0, s.width(), s.height(), key); break;
+        }
+        benchmark::DoNotOptimize(dst.constBits());
+        benchmark::ClobberMemory();
+    }
+}
+
+void qpainterOp(benchmark::State& state, Op op, int w, int h)
+{
+    const QSize s = sourceSize(op, w, h);
+    QImage src = op == Op::Key || op == Op::KeyUp2 ? frame(s.width(), s.height()) : picture(s.width(), s.height(), 1);
+    QImage dst = picture(w, h, 2);
+    for (auto _ : state) {
+        QPainter p(&dst);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        switch (op) {
+        case Op::Copy: p.drawImage(0, 0, src); break;
+        case Op::MirrorH: p.setTransform(QTransform(-1, 0, 0, 1, w, 0)); p.drawImage(0, 0, src); break;
+        case Op::MirrorV: p.setTransform(QTransform(1, 0, 0, -1, 0, h)); p.drawImage(0, 0, src); break;
+        case Op::Down2:
+        case Op::Up2: p.drawImage(QRect(0, 0, w, h), src); break;
+        case Op::Blend:
+        case Op::BlendUp2:
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            p.setOpacity(128 / 255.0);
+            p.drawImage(QRect(0, 0, w, h), src);
+            break;
+        case Op::Key:
+        case Op::KeyUp2: {
+            // A colour key has no preparation: making the painter's
+            // transparent copy is part of the work.
+            QImage argb = src.convertToFormat(QImage::Format_ARGB32);
+            argb.setAlphaChannel(src.createMaskFromColor(0xff00ff00u, Qt::MaskOutColor));
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            p.drawImage(QRect(0, 0, w, h), argb);
+            break;
+        }
+        }
+        p.end();
+        benchmark::DoNotOptimize(dst.constBits());
+    }
+}
+
+void memcpyBound(benchmark::State& state, int w, int h)
+{
+    QImage src = picture(w, h, 1), dst = picture(w, h, 2);
+    for (auto _ : state) {
+        std::memcpy(dst.bits(), src.constBits(), std::size_t(src.sizeInBytes()));
+        benchmark::DoNotOptimize(dst.constBits());
+    }
+}
+
+int registerAll()
+{
+    const std::pair<const char*, Op> ops[] = {{"copy", Op::Copy},   {"mirror_h", Op::MirrorH}, {"mirror_v", Op::MirrorV},
+                                              {"down2", Op::Down2}, {"up2", Op::Up2},          {"blend", Op::Blend},
+                                              {"blend_up2", Op::BlendUp2}, {"key", Op::Key},   {"key_up2", Op::KeyUp2}};
+    for (auto [w, h] : kSizes) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        benchmark::RegisterBenchmark(("memcpy/bound/" + size).c_str(), memcpyBound, w, h)->Unit(benchmark::kMillisecond);
+        for (auto [name, op] : ops) {
+            benchmark::RegisterBenchmark((std::string(name) + "/tarvex/" + size).c_str(), tarvexOp, op, w, h)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string(name) + "/qpainter/" + size).c_str(), qpainterOp, op, w, h)
+                ->Unit(benchmark::kMillisecond);
+        }
+        benchmark::RegisterBenchmark(("pixel/tarvex/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
+            QImage img = picture(w, h, 3);
+            const raster::Bitmap b = bitmap(img);
+            int i = 0;
+            for (auto _ : state)
+                i += 7;
+                benchmark::DoNotOptimize(raster::GetPixel(b, i % w, (i / w) % h));
+        });
+        benchmark::RegisterBenchmark(("pixel/qpainter/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
+            QImage img = picture(w, h, 3);
+            int i = 0;
+            for (auto _ : state)
+                i += 7;
+                benchmark::DoNotOptimize(img.pixel(i % w, (i / w) % h));
+        });
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
