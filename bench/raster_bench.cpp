@@ -141,16 +141,18 @@ int registerAll()
             QImage img = picture(w, h, 3);
             const raster::Bitmap b = bitmap(img);
             int i = 0;
-            for (auto _ : state)
-                i += 7;
-                benchmark::DoNotOptimize(raster::GetPixel(b, i % w, (i / w) % h));
+            for (auto _ : state) {
+                i = (i + 7) % (w * h);
+                benchmark::DoNotOptimize(raster::GetPixel(b, i % w, i / w));
+            }
         });
         benchmark::RegisterBenchmark(("pixel/qpainter/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
             QImage img = picture(w, h, 3);
             int i = 0;
-            for (auto _ : state)
-                i += 7;
-                benchmark::DoNotOptimize(img.pixel(i % w, (i / w) % h));
+            for (auto _ : state) {
+                i = (i + 7) % (w * h);
+                benchmark::DoNotOptimize(img.pixel(i % w, i / w));
+            }
         });
     }
     return 0;
