@@ -8,14 +8,14 @@ namespace tarvex {
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonLayout {
     const char* name;
     const char* caption;
     QRect geometry;
 };
 
 // In tab order: the focus starts on the first.
-constexpr ButtonSpec kButtons[] = {
+constexpr ButtonLayout kButtons[] = {
     {"CancelButton", "Iesire aplicatie", {312, 16, 81, 33}},
     {"Command1", "Mixeaza Poze", {16, 16, 113, 33}},
     {"Command2", "Adauga Rama", {144, 16, 121, 33}},
@@ -31,10 +31,10 @@ Chooser::Chooser() : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt:
     setFixedSize(401, 75);
     setGeometry(184, 250, 401, 75);
     QPushButton* previous = nullptr;
-    for (const ButtonSpec& spec : kButtons) {
-        auto* b = new QPushButton(QString::fromLatin1(spec.caption), this);
-        b->setObjectName(QString::fromLatin1(spec.name));
-        b->setGeometry(spec.geometry);
+    for (const ButtonLayout& button : kButtons) {
+        auto* b = new QPushButton(QString::fromLatin1(button.caption), this);
+        b->setObjectName(QString::fromLatin1(button.name));
+        b->setGeometry(button.geometry);
         b->setAutoDefault(false);
         b->setFocusPolicy(Qt::StrongFocus);
         if (previous)

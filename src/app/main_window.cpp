@@ -97,12 +97,12 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildMenus()
 {
     for (std::size_t m = 0; m < mainTexts::kMenus.size(); ++m) {
-        const auto& spec = mainTexts::kMenus[m];
-        QMenu* menu = menuBar()->addMenu(text(spec.caption));
-        menu->setObjectName(text(spec.name));
-        menu->menuAction()->setObjectName(text(spec.name));
+        const auto& entry = mainTexts::kMenus[m];
+        QMenu* menu = menuBar()->addMenu(text(entry.caption));
+        menu->setObjectName(text(entry.name));
+        menu->menuAction()->setObjectName(text(entry.name));
         menus_[m] = menu;
-        for (const auto& item : spec.items) {
+        for (const auto& item : entry.items) {
             if (!item.name)
                 continue;
             QAction* action = menu->addAction(text(item.caption));
