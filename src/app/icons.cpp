@@ -166,13 +166,20 @@ QImage canvas(int size)
     return image;
 }
 
+// Every picture is drawn on a 64 x 64 grid and scaled to its size.
+void beginGrid(QPainter& p, int size)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+}
+
 }  // namespace
 
 QImage toolbarImage(int toolbar, int index)
 {
     QImage image = canvas(kSize);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+    beginGrid(p, kSize);
     background(p, toolbar);
     glyph(p, toolbar, index);
     return image;
@@ -182,8 +189,7 @@ QImage applicationImage(int size)
 {
     QImage image = canvas(size);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
+    beginGrid(p, size);
     photo(p, QRectF(4, 6, 38, 30), QColor(150, 200, 255), QColor(60, 160, 60));
     p.setOpacity(0.6);
     photo(p, QRectF(20, 26, 40, 32), QColor(255, 190, 120), QColor(170, 60, 60));
@@ -198,8 +204,7 @@ QImage aboutImage(int size)
 {
     QImage image = applicationImage(size);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
+    beginGrid(p, size);
     badge(p, QStringLiteral("i"), QColor(0, 120, 0));
     return image;
 }

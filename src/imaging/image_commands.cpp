@@ -39,6 +39,17 @@ void blankOutside(Surface& surface, int w, int h, long x, long y, int keepW, int
     }
 }
 
+// Copies the W x H source to the destination's top-left corner, mirrored
+// along one axis when f is 1 (a negative extent from the far edge) and
+// straight when f is 0.
+void drawMirrored(Surface& dst, const Surface& src, int W, int H, int f, bool horizontal)
+{
+    if (horizontal)
+        raster::StretchBlt(dst.target(), f * W, 0, (1 - 2 * f) * W, H, src.source(), 0, 0, W, H);
+    else
+        raster::StretchBlt(dst.target(), 0, f * H, W, (1 - 2 * f) * H, src.source(), 0, 0, W, H);
+}
+
 }  // namespace
 
 // --- Mixing ---
@@ -192,10 +203,7 @@ void ImageCommands::flipFirst(std::uint8_t& flag, bool horizontal)
     Surface &p1 = ws_.Picture1, &buff = ws_.Buff;
     buff.setPicture(p1.picture());
     const int W = R(buff.ScaleWidth()), H = R(buff.ScaleHeight());
-    if (horizontal)
-        raster::StretchBlt(p1.target(), f * W, 0, (1 - 2 * f) * W, H, buff.source(), 0, 0, W, H);
-    else
-        raster::StretchBlt(p1.target(), 0, f * H, W, (1 - 2 * f) * H, buff.source(), 0, 0, W, H);
+    drawMirrored(p1, buff, W, H, f, horizontal);
 }
 
 // The second surface is mirrored from its clean copy, and the result
@@ -209,10 +217,7 @@ void ImageCommands::flipSecond(std::uint8_t& flag, bool horizontal)
     const int f = flag;
     Surface &p2 = ws_.Picture2, &p4 = ws_.Picture4;
     const int W = R(p4.ScaleWidth()), H = R(p4.ScaleHeight());
-    if (horizontal)
-        raster::StretchBlt(p2.target(), f * W, 0, (1 - 2 * f) * W, H, p4.source(), 0, 0, W, H);
-    else
-        raster::StretchBlt(p2.target(), 0, f * H, W, (1 - 2 * f) * H, p4.source(), 0, 0, W, H);
+    drawMirrored(p2, p4, W, H, f, horizontal);
     raster::BitBlt(p4.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p2.source(), 0, 0);
     flag = std::uint8_t(1 - flag);
 }

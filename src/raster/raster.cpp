@@ -102,9 +102,9 @@ bool streams(const Mapping& m)
 // form, to op. Straight rows are passed in place; others are sampled once
 // into a scratch row and reused while consecutive rows share a source row.
 template <typename Op>
-void forEachSampledRow(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m, Op op)
+void forEachSampledRow(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m, const RowPlan& plan,
+                       Op op)
 {
-    const RowPlan plan = classify(m.x.source);
     std::vector<Pixel> scratch(plan.shape == Shape::Straight ? 0 : std::size_t(m.x.count()));
     int sampledRow = -1;
     for (int r = 0; r < m.y.count(); ++r) {
@@ -129,7 +129,7 @@ void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const M
     for (int r = 1; r < m.y.count() && !repeats; ++r)
         repeats = m.y.source[std::size_t(r)] == m.y.source[std::size_t(r - 1)];
     if (repeats && plan.shape != Shape::Straight) {
-        forEachSampledRow(k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
+        forEachSampledRow(k, dst, src, m, plan, [&](Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
     } else {
         for (int r = 0; r < m.y.count(); ++r)
             sampleRow(k, plan, dst.row(m.y.first + r) + m.x.first, src.row(m.y.source[std::size_t(r)]), m.x,
@@ -215,7 +215,8 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
         stretchCopy(*k, dst, src, m);
         return true;
     }
-    forEachSampledRow(*k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k->blend(d, s, n, a); });
+    forEachSampledRow(*k, dst, src, m, classify(m.x.source),
+                      [&](Pixel* d, const Pixel* s, int n) { k->blend(d, s, n, a); });
     return true;
 }
 
@@ -235,7 +236,8 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
         return true;
     }
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
-    forEachSampledRow(*k, dst, src, m, [&](Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
+    forEachSampledRow(*k, dst, src, m, classify(m.x.source),
+                      [&](Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
     return true;
 }
 
