@@ -45,33 +45,36 @@ void Surface::touch()
 
 Surface::Surface(QString name, double left, double top, double width, double height, bool visible)
     : Left(left), Top(top), Visible(visible), name_(std::move(name)), width_(width), height_(height),
-      image_(blankImage(innerSize(width), innerSize(height))), revision_(nextRevision())
+      area_(innerSize(width), innerSize(height)), revision_(nextRevision())
 {
 }
 
 void Surface::setWidth(double outer)
 {
     width_ = outer;
-    resizeImage(innerSize(outer), image_.height());
+    resizeImage(innerSize(outer), area_.height());
 }
 
 void Surface::setHeight(double outer)
 {
     height_ = outer;
-    resizeImage(image_.width(), innerSize(outer));
+    resizeImage(area_.width(), innerSize(outer));
 }
 
 void Surface::resizeImage(int width, int height)
 {
-    if (width == image_.width() && height == image_.height() && !(image_.isNull() && width > 0 && height > 0))
+    if (QSize(width, height) == area_)
         return;
-    QImage resized = blankImage(width, height);
-    if (!resized.isNull() && !image_.isNull()) {
-        const raster::Bitmap from = source();
-        raster::Bitmap to = view(resized, resized.bits());
-        raster::BitBlt(to, 0, 0, from.width, from.height, from, 0, 0);
+    area_ = QSize(width, height);
+    if (!blank_) {
+        QImage resized = blankImage(width, height);
+        if (!resized.isNull() && !image_.isNull()) {
+            const raster::Bitmap from = source();
+            raster::Bitmap to = view(resized, resized.bits());
+            raster::BitBlt(to, 0, 0, from.width, from.height, from, 0, 0);
+        }
+        image_ = resized;
     }
-    image_ = resized;
     touch();
 }
 
@@ -81,21 +84,34 @@ void Surface::setPicture(Picture picture)
     if (picture_ && !picture_->isNull()) {
         width_ = picture_->width() + 2 * kBorder;
         height_ = picture_->height() + 2 * kBorder;
+        area_ = picture_->size();
         image_ = *picture_;  // shared until the first drawing
+        blank_ = false;
     } else {
-        image_ = blankImage(innerSize(width_), innerSize(height_));
+        image_ = QImage();
+        blank_ = true;
     }
     touch();
 }
 
+void Surface::fillIfBlank() const
+{
+    if (!blank_)
+        return;
+    image_ = blankImage(area_.width(), area_.height());
+    blank_ = false;
+}
+
 raster::Bitmap Surface::target()
 {
+    fillIfBlank();
     touch();
     return view(image_, image_.isNull() ? nullptr : image_.bits());
 }
 
 raster::Bitmap Surface::source() const
 {
+    fillIfBlank();
     return view(image_, image_.constBits());
 }
 

@@ -33,15 +33,19 @@ public:
     void setHeight(double outer);
 
     // The drawing area: the outer size, mapped to whole pixels, less the border.
-    int ScaleWidth() const { return image_.width(); }
-    int ScaleHeight() const { return image_.height(); }
+    int ScaleWidth() const { return area_.width(); }
+    int ScaleHeight() const { return area_.height(); }
 
     // Gives the box a picture: it takes the picture's size and its image
     // shows the picture. An empty picture blanks the image and keeps the size.
     void setPicture(Picture picture);
     const Picture& picture() const { return picture_; }
 
-    const QImage& image() const { return image_; }
+    const QImage& image() const
+    {
+        fillIfBlank();
+        return image_;
+    }
     // A view for drawing into the image (unshares it from the picture first).
     raster::Bitmap target();
     // A view for reading only.
@@ -55,11 +59,16 @@ public:
 
 private:
     void resizeImage(int width, int height);
+    // An emptied surface is painted blank only when first read or drawn:
+    // emptying it just before a new picture arrives then costs nothing.
+    void fillIfBlank() const;
 
     QString name_;
     double width_, height_;
+    QSize area_;
     Picture picture_;
-    QImage image_;
+    mutable QImage image_;
+    mutable bool blank_ = true;
     quint64 revision_ = 0;
 };
 

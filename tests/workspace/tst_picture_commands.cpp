@@ -2,6 +2,7 @@
 // dialog and message boxes scripted, on files the tests make.
 #include <QtTest>
 
+#include <QImageReader>
 #include <sys/stat.h>
 
 #include "test_support.h"
@@ -368,6 +369,20 @@ private slots:
         QVERIFY(other.open(QIODevice::ReadOnly));
         QCOMPARE(other.readAll(), QByteArray("someone else's"));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void bitmapsReadBackExactlyAtEveryRowPadding()
+    {
+        QTemporaryDir folder;
+        for (int width = 1; width <= 9; ++width) {
+            const QImage image = testing::patternImage(width, 3, width);
+            const QString path = QDir(folder.path()).filePath(QStringLiteral("w%1.jpg").arg(width));
+            QCOMPARE(int(writeBitmapNoReplace(image, path).outcome), int(WriteOutcome::Written));
+            QImageReader reader(path);
+            QCOMPARE(reader.format(), QByteArray("bmp"));  // bitmap data whatever the extension
+            QCOMPARE(reader.read().convertToFormat(QImage::Format_RGB32), image);
+            QCOMPARE(QFileInfo(path).size(), 54 + 3 * ((width * 3 + 3) / 4 * 4));
+        }
     }
 
     void failedWritesAreReported_data()
