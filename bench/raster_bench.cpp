@@ -114,6 +114,17 @@ void qpainterOp(benchmark::State& state, Op op, int w, int h)
     }
 }
 
+// Walks the picture seven pixels at a time, row after row.
+inline void step(int& x, int& y, int w, int h)
+{
+    x += 7;
+    if (x >= w) {
+        x -= w;
+        if (++y == h)
+            y = 0;
+    }
+}
+
 void memcpyBound(benchmark::State& state, int w, int h)
 {
     QImage src = picture(w, h, 1), dst = picture(w, h, 2);
@@ -140,18 +151,18 @@ int registerAll()
         benchmark::RegisterBenchmark(("pixel/tarvex/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
             QImage img = picture(w, h, 3);
             const raster::Bitmap b = bitmap(img);
-            int i = 0;
+            int x = 0, y = 0;
             for (auto _ : state) {
-                i = (i + 7) % (w * h);
-                benchmark::DoNotOptimize(raster::GetPixel(b, i % w, i / w));
+                benchmark::DoNotOptimize(raster::GetPixel(b, x, y));
+                step(x, y, w, h);
             }
         });
         benchmark::RegisterBenchmark(("pixel/qpainter/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
             QImage img = picture(w, h, 3);
-            int i = 0;
+            int x = 0, y = 0;
             for (auto _ : state) {
-                i = (i + 7) % (w * h);
-                benchmark::DoNotOptimize(img.pixel(i % w, i / w));
+                benchmark::DoNotOptimize(img.pixel(x, y));
+                step(x, y, w, h);
             }
         });
     }

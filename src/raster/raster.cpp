@@ -3,6 +3,7 @@
 // doubled, halved) and hand whole rows to the kernels.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <vector>
 
 #include "kernels.h"
@@ -18,7 +19,9 @@ using detail::Kernels;
 
 // Writes larger than this bypass the cache: the destination would not fit
 // in it anyway, and streaming saves reading every line before writing it.
-constexpr std::int64_t kStreamBytes = std::int64_t(4) << 20;
+// Below it, streaming only throws away lines the next operation will read
+// (a full-HD picture, 8 MB, is copied twice as fast through the cache).
+constexpr std::int64_t kStreamBytes = std::int64_t(16) << 20;
 
 std::atomic<Implementation> chosen{Implementation::Automatic};
 
@@ -175,10 +178,17 @@ bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, in
     const std::int64_t r1 = std::min<std::int64_t>({dst.height, std::int64_t(y) + h, std::int64_t(y) - ys + src.height});
     if (c0 >= c1 || r0 >= r1)
         return true;
-    const int n = int(c1 - c0);
     const bool stream = (c1 - c0) * (r1 - r0) * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
-    for (std::int64_t r = r0; r < r1; ++r)
-        k->copy(dst.row(int(r)) + c0, src.row(int(r - y + ys)) + (c0 - x + xs), n, stream);
+    Pixel* to = dst.row(int(r0)) + c0;
+    const Pixel* from = src.row(int(r0 - y + ys)) + (c0 - x + xs);
+    // Whole rows of buffers without padding lie end to end: one block.
+    const bool oneBlock = c1 - c0 == dst.width && dst.stride == dst.width && src.stride == dst.width;
+    if (oneBlock && (r1 - r0) * dst.width <= INT_MAX) {
+        k->copy(to, from, int((r1 - r0) * dst.width), stream);
+    } else {
+        for (std::int64_t r = r0; r < r1; ++r, to += dst.stride, from += src.stride)
+            k->copy(to, from, int(c1 - c0), stream);
+    }
     k->fence();
     return true;
 }
@@ -243,7 +253,8 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 
 ColorRef GetPixel(const Bitmap& src, int x, int y)
 {
-    if (src.empty() || x < 0 || y < 0 || x >= src.width || y >= src.height)
+    // One unsigned comparison per axis also refuses negative coordinates.
+    if (unsigned(x) >= unsigned(src.width) || unsigned(y) >= unsigned(src.height) || !src.pixels)
         return CLR_INVALID;
     return toColorRef(src.row(y)[x]);
 }
