@@ -333,9 +333,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 QString MainWindow::askFileToOpen()
 {
-    if (cdlg_->exec() != QDialog::Accepted || cdlg_->selectedFiles().isEmpty())
-        return {};
-    return cdlg_->selectedFiles().first();
+    const bool chosen = cdlg_->exec() == QDialog::Accepted && !cdlg_->selectedFiles().isEmpty();
+    // A name typed with Enter can close the dialog while its completion list
+    // is still open; that list would swallow the next key pressed here.
+    for (int i = 0; i < 4 && QApplication::activePopupWidget(); ++i)
+        QApplication::activePopupWidget()->close();
+    return chosen ? cdlg_->selectedFiles().first() : QString();
 }
 
 void MainWindow::showMessage(const QString& message)

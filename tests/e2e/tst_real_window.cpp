@@ -1,51 +1,189 @@
 // The built program in a real window under Xvfb, driven with xdotool as a
-// person would: it starts with the chooser, opens the main window, comes
-// back with F9, and ends with "Iesire aplicatie". On failure a screenshot
-// goes to the test log folder.
+// person would: keys, mouse clicks and drags, and the real open dialog typed
+// into. Every saved bitmap is compared pixel for pixel with what this test
+// computes itself from the pictures it made. On failure a screenshot goes
+// to the test log folder.
 #include <QtTest>
 
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
+#include <cmath>
+
+namespace {
+
+constexpr QRgb kBlank = 0xfff0f0f0u;
+constexpr QRgb kKey = 0xff00ff00u;
+
+QString xdotool(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    p.waitForFinished(10000);
+    if (qEnvironmentVariableIsSet("TARVEX_E2E_TRACE"))  // every step, to follow a failing run
+        qDebug() << args << p.readAllStandardError();
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+QString windowNamed(const QString& name)
+{
+    return xdotool({"search", "--onlyvisible", "--name", "^" + name + "$"}).section('\n', 0, 0);
+}
+
+QRect geometryOf(const QString& window)
+{
+    QMap<QString, int> v;
+    for (const QString& line : xdotool({"getwindowgeometry", "--shell", window}).split('\n'))
+        v[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+    return {v["X"], v["Y"], v["WIDTH"], v["HEIGHT"]};
+}
+
+QImage screenshot()
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage pattern(int w, int h, int seed)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, qRgb((seed * 53 + x * 5) & 0xff, (y * 7 + seed) & 0xff, ((x ^ y) * 3) & 0xff));
+    return image;
+}
+
+// A frame as large as the picture: a 6-pixel border around a key-green window.
+QImage frame(int w, int h)
+{
+    QImage image = pattern(w, h, 9);
+    for (int y = 6; y < h - 6; ++y)
+        for (int x = 6; x < w - 6; ++x)
+            image.setPixel(x, y, kKey);
+    return image;
+}
+
+// Nearest-neighbour by pixel centres: destination i of n takes source
+// floor((2i + 1) * m / (2n)) of m.
+int sample(int i, int m, int n)
+{
+    return int((2LL * i + 1) * m / (2LL * n));
+}
+
+QImage expectedMix(const QImage& first, const QImage& second, int value)
+{
+    QImage out = second.copy();
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb s = first.pixel(sample(x, first.width(), out.width()), sample(y, first.height(), out.height()));
+            const QRgb d = second.pixel(x, y);
+            auto mix = [&](int cs, int cd) { return int(std::lround((cs * value + cd * (255.0 - value)) / 255.0)); };
+            out.setPixel(x, y, qRgb(mix(qRed(s), qRed(d)), mix(qGreen(s), qGreen(d)), mix(qBlue(s), qBlue(d))));
+        }
+    return out;
+}
+
+}  // namespace
 
 class TestRealWindow : public QObject {
     Q_OBJECT
 
     QProcess program_;
+    QTemporaryDir dir_;
+    QString main_;       // the main window's id
+    QPoint client_;      // its client area's top-left corner on the screen
 
-    static QString xdotool(const QStringList& args)
-    {
-        QProcess p;
-        p.start(QStringLiteral("xdotool"), args);
-        p.waitForFinished(10000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-    }
-    static QString windowNamed(const QString& name)
-    {
-        return xdotool({"search", "--onlyvisible", "--name", "^" + name + "$"}).section('\n', 0, 0);
-    }
-    static QRect geometryOf(const QString& window)
-    {
-        const QString out = xdotool({"getwindowgeometry", "--shell", window});
-        QMap<QString, int> v;
-        for (const QString& line : out.split('\n'))
-            v[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-        return {v["X"], v["Y"], v["WIDTH"], v["HEIGHT"]};
-    }
-    static QImage screenshot() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
-    void click(QPoint at)
+    QString file(const QString& name) const { return dir_.filePath(name); }
+
+    void click(QPoint at, int button = 1)
     {
         xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
+        QTest::qWait(50);
+        xdotool({"click", QString::number(button)});
+        QTest::qWait(300);  // the window takes the focus after the click has been handled
+    }
+    void key(const QString& keys)
+    {
+        xdotool({"key", keys});
         QTest::qWait(100);
-        xdotool({"click", "1"});
+    }
+    // Clicking the first picture box, a control that takes the focus, makes
+    // the main window active again, as a person would after a dialog. The
+    // box has no click handler of its own.
+    void focusMain() { click(client_ + QPoint(5, 85)); }
+    void clickToolbarButton(int index) { click(client_ + QPoint(2 + (index - 1) * 71 + 35, 38)); }
+
+    void startAndChoose(int chooserButtonX)
+    {
+        program_.setProgram(QStringLiteral(TARVEX_BINARY));
+        program_.setWorkingDirectory(dir_.path());
+        program_.start();
+        QVERIFY(program_.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 15000);
+        const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
+        QCOMPARE(chooser.size(), QSize(401, 75));
+        click(chooser.topLeft() + QPoint(chooserButtonX, 32));
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("VarAdidezid").isEmpty(), 15000);
+        QTRY_VERIFY(windowNamed("Alegeti o optiune").isEmpty());
+        main_ = windowNamed("VarAdidezid");
+        const QRect window = geometryOf(main_);
+        // The client area starts below the menu bar, whose height the
+        // window's size tells: the client area is 746 pixels high.
+        QTRY_COMPARE(geometryOf(main_).height() - 746 >= 0, true);
+        client_ = window.topLeft() + QPoint(0, geometryOf(main_).height() - 746);
+        QTRY_COMPARE(screenshot().pixel(client_ + QPoint(1150, 720)), qRgb(0, 0, 255));
+        focusMain();
+    }
+
+    // Opens a file through the real dialog: the command's keys, then the
+    // path typed into the dialog's name field.
+    void openThroughDialog(const QString& keys, const QString& path)
+    {
+        key(keys);
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Open").isEmpty(), 10000);
+        QTest::qWait(200);
+        xdotool({"type", "--delay", "2", path});
+        key("Return");
+        QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Open").isEmpty(), 10000);
+        QTest::qWait(200);
+        focusMain();
+    }
+
+    QImage savedBitmap(const QString& name)
+    {
+        if (!QTest::qWaitFor([&] { return QFileInfo::exists(file(name)); }, 10000))
+            qWarning("%s was not saved", qPrintable(name));
+        QImage image(file(name), "bmp");
+        return image.convertToFormat(QImage::Format_RGB32);
+    }
+
+    // The drawing area of a picture box whose outer top-left corner is at
+    // client point `box`, as the screen shows it.
+    QImage shown(QPoint box, QSize size) { return screenshot().copy(QRect(client_ + box + QPoint(2, 2), size)); }
+
+    void endProgram()
+    {
+        focusMain();
+        key("F9");
+        if (windowNamed("Alegeti o optiune").isEmpty())
+            key("shift+F9");
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 10000);
+        const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
+        click(chooser.topLeft() + QPoint(312 + 40, 32));  // "Iesire aplicatie"
+        // The program may have ended while the click was still being waited for.
+        QTRY_COMPARE_WITH_TIMEOUT(program_.state(), QProcess::NotRunning, 15000);
+        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_.exitCode(), 0);
     }
 
 private slots:
+    void initTestCase() { QVERIFY(dir_.isValid()); }
+
     void cleanup()
     {
         if (QTest::currentTestFailed()) {
-            const QString dir = qEnvironmentVariable("TARVEX_TEST_LOG_DIR", QDir::tempPath());
-            screenshot().save(dir + QStringLiteral("/tarvex-e2e-failure.png"));
+            const QString logDir = qEnvironmentVariable("TARVEX_TEST_LOG_DIR", QDir::tempPath());
+            QDir().mkpath(logDir);
+            screenshot().save(logDir + QStringLiteral("/tarvex-e2e-%1.png").arg(QTest::currentTestFunction()));
         }
         if (program_.state() != QProcess::NotRunning) {
             program_.kill();
@@ -55,29 +193,137 @@ private slots:
 
     void chooserMainWindowAndExit()
     {
-        program_.setProgram(QStringLiteral(TARVEX_BINARY));
-        program_.start();
-        QVERIFY(program_.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 15000);
-        const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
-        QCOMPARE(chooser.size(), QSize(401, 75));
+        startAndChoose(16 + 56);  // "Mixeaza Poze"
+        endProgram();
+    }
 
-        click(chooser.topLeft() + QPoint(16 + 56, 16 + 16));  // "Mixeaza Poze"
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("VarAdidezid").isEmpty(), 15000);
-        QTRY_VERIFY(windowNamed("Alegeti o optiune").isEmpty());
-        const QString main = windowNamed("VarAdidezid");
-        const QRect mainRect = geometryOf(main);
-        // The blue client area, well below the pictures.
-        QTRY_COMPARE(screenshot().pixel(mainRect.left() + 1100, mainRect.bottom() - 40), qRgb(0, 0, 255));
+    void typicalMixingRun()
+    {
+        const QImage first = pattern(40, 30, 1), second = pattern(60, 45, 2);
+        first.save(file("unu.bmp"), "bmp");
+        second.save(file("mare.jpg"), "bmp");  // bitmap data under a .jpg name, as saves make
+        startAndChoose(16 + 56);
+        openThroughDialog("F2", file("unu.bmp"));
+        openThroughDialog("ctrl+F2", file("mare.jpg"));
+        QCOMPARE(shown({640, 80}, second.size()), second);
+        key("F3");
+        // A click in the scroll bar's trough, right of the thumb.
+        click(client_ + QPoint(528 + 273 - 30, 648 + 16));
+        QTest::qWait(300);
+        focusMain();
+        key("F8");
+        const QImage saved = savedBitmap("Stn000mare.jpg");
+        QCOMPARE(saved.size(), second.size());
+        int value = -1;
+        for (int v = 1; v < 255 && value < 0; ++v)
+            if (expectedMix(first, second, v) == saved)
+                value = v;
+        QVERIFY2(value > 0, "the saved composite is the blend of no opacity");
+        QVERIFY(value != 128);  // the click moved the scroll bar
+        QCOMPARE(shown({640, 80}, second.size()), saved);
+        key("F8");
+        QCOMPARE(savedBitmap("Stn001mare.jpg"), saved);
+        endProgram();
+    }
 
-        click(mainRect.topLeft() + QPoint(1100, mainRect.height() - 40));  // an empty spot, as a person would
-        xdotool({"key", "--window", main, "F9"});
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 15000);
-        const QRect again = geometryOf(windowNamed("Alegeti o optiune"));
-        click(again.topLeft() + QPoint(312 + 40, 16 + 16));  // "Iesire aplicatie"
-        QVERIFY(program_.waitForFinished(15000));
-        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program_.exitCode(), 0);
+    void typicalFramingRun()
+    {
+        const QImage picture = pattern(60, 45, 3), border = frame(60, 45);
+        picture.save(file("pictura.bmp"), "bmp");
+        border.save(file("rama.bmp"), "bmp");
+        startAndChoose(144 + 60);  // "Adauga Rama"
+        openThroughDialog("shift+F2", file("rama.bmp"));
+        openThroughDialog("ctrl+shift+F2", file("pictura.bmp"));
+        key("shift+F3");
+        // Drag the frame 20 right and 10 down, from a point inside it.
+        const QPoint inside = client_ + QPoint(640 + 2 + 10, 80 + 2 + 10);
+        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y())});
+        xdotool({"mousedown", "1"});
+        QTest::qWait(100);
+        xdotool({"mousemove", QString::number(inside.x() + 12), QString::number(inside.y() + 5)});
+        QTest::qWait(100);
+        xdotool({"mousemove", QString::number(inside.x() + 20), QString::number(inside.y() + 10)});
+        QTest::qWait(100);
+        xdotool({"mouseup", "1"});
+        QTest::qWait(200);
+        key("shift+F8");
+        const QImage saved = savedBitmap("Stn000pictura.bmp");
+        QImage framed = picture.copy();
+        for (int y = 10; y < 45; ++y)
+            for (int x = 20; x < 60; ++x)
+                if (border.pixel(x - 20, y - 10) != kKey)
+                    framed.setPixel(x, y, border.pixel(x - 20, y - 10));
+        QImage expected(60, 45, QImage::Format_RGB32);
+        for (int y = 0; y < 45; ++y)
+            for (int x = 0; x < 60; ++x)
+                expected.setPixel(x, y, x + 20 < 60 && y + 10 < 45 ? framed.pixel(x + 20, y + 10) : kBlank);
+        QCOMPARE(saved, expected);
+        QCOMPARE(shown({640, 80}, picture.size()), framed);
+        endProgram();
+    }
+
+    void toolbarMirrorMoveAndPreview()
+    {
+        const QImage first = pattern(30, 30, 4), second = pattern(60, 45, 5);
+        first.save(file("a.bmp"), "bmp");
+        second.save(file("b.bmp"), "bmp");
+        startAndChoose(16 + 56);
+        openThroughDialog("F2", file("a.bmp"));
+        openThroughDialog("ctrl+F2", file("b.bmp"));
+        clickToolbarButton(9);   // mirror the second picture left-right
+        clickToolbarButton(12);  // move it 10 pixels left
+        const QImage mirrored = second.mirrored(true, false);
+        QTRY_COMPARE(shown({630, 80}, second.size()), mirrored);
+        focusMain();
+        key("F8");
+        QCOMPARE(savedBitmap("Stn000b.bmp"), mirrored);
+        clickToolbarButton(16);  // the reduced preview, at the left edge
+        QImage reduced(20, 15, QImage::Format_RGB32);
+        for (int y = 0; y < 15; ++y)
+            for (int x = 0; x < 20; ++x)
+                reduced.setPixel(x, y, mirrored.pixel(sample(x, 60, 20), sample(y, 45, 15)));
+        // The preview box (outer 64/3 x 49/3) shows what its drawing area holds.
+        QTRY_COMPARE(shown({0, 80}, QSize(17, 12)), reduced.copy(0, 0, 17, 12));
+        clickToolbarButton(17);
+        QTRY_COMPARE(shown({630, 80}, second.size()), mirrored);
+        endProgram();
+    }
+
+    void blendButtonAndTroughClick()
+    {
+        const QImage first = pattern(50, 40, 6), second = pattern(50, 40, 7);
+        first.save(file("x.bmp"), "bmp");
+        second.save(file("y.bmp"), "bmp");
+        startAndChoose(16 + 56);
+        openThroughDialog("F2", file("x.bmp"));
+        openThroughDialog("ctrl+F2", file("y.bmp"));
+        clickToolbarButton(3);  // "Mixeaza imaginile"
+        click(client_ + QPoint(528 + 40, 648 + 16));  // the trough, left of the thumb
+        QTRY_VERIFY(shown({640, 80}, second.size()) != second);
+        endProgram();
+    }
+
+    void damagedPictureIsReportedAndTheProgramGoesOn()
+    {
+        QFile damaged(file("stricat.bmp"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("BM this is no bitmap at all");
+        damaged.close();
+        const QImage good = pattern(20, 20, 8);
+        good.save(file("bun.bmp"), "bmp");
+        startAndChoose(16 + 56);
+        key("F2");
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Open").isEmpty(), 10000);
+        QTest::qWait(200);
+        xdotool({"type", "--delay", "2", file("stricat.bmp")});
+        key("Return");
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Tarvex").isEmpty(), 10000);
+        key("Return");  // OK
+        QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Tarvex").isEmpty(), 10000);
+        focusMain();
+        openThroughDialog("F2", file("bun.bmp"));
+        QTRY_COMPARE(shown({0, 80}, good.size()), good);
+        endProgram();
     }
 };
 
