@@ -1,6 +1,8 @@
 #pragma once
 // Every operation a menu item or a toolbar button can run, and the maps from
 // the two toolbars' button indexes to them.
+#include <QMetaType>
+
 namespace tarvex {
 
 enum class Command {
@@ -18,3 +20,5 @@ enum class Command {
 Command toolbarCommand(int toolbar, int index);
 
 }  // namespace tarvex
+
+Q_DECLARE_METATYPE(tarvex::Command)

@@ -239,6 +239,7 @@ void MainWindow::run(Command command)
     case Command::About: shell_(command); break;
     }
     render();
+    emit commandRan(command);
 }
 
 void MainWindow::Form_KeyDown(int keyCode, int shift)
@@ -302,6 +303,9 @@ void MainWindow::describeBoxes()
     describe(boxes_[4], (mixing ? mainTexts::kBoxMixing : mainTexts::kBoxFraming)[1], ws_.SecondFileName,
              ws_.SecondEmpty == kTrue || !ws_.Picture2.picture());
     boxes_[1]->setAccessibleName(text(mainTexts::kPreview));
+    boxes_[0]->setAccessibleName(text(mainTexts::kHiddenBoxes[0]));
+    boxes_[2]->setAccessibleName(text(mainTexts::kHiddenBoxes[1]));
+    boxes_[3]->setAccessibleName(text(mainTexts::kHiddenBoxes[2]));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

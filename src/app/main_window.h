@@ -55,6 +55,8 @@ public:
 signals:
     // The window was closed through its frame.
     void unloaded();
+    // A menu item or toolbar button has run its command.
+    void commandRan(tarvex::Command command);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

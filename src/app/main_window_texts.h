@@ -68,6 +68,9 @@ inline constexpr const char* kBoxMixing[] = {"Prima poza", "Poza a doua (rezulta
 inline constexpr const char* kBoxFraming[] = {"Rama", "Pictura (rezultatul inramarii)"};
 inline constexpr const char* kBoxEmpty = "goala";
 inline constexpr const char* kPreview = "Previzualizare redusa";
+inline constexpr const char* kHiddenBoxes[] = {"Rezultatul inramarii, pentru salvare",  // Picture5
+                                               "Copia primei poze",                     // Buff
+                                               "Copia curata a pozei a doua"};          // Picture4
 inline constexpr const char* kScrollName = "Intensitatea mixarii";
 
 }  // namespace tarvex::mainTexts

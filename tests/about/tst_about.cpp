@@ -177,6 +177,10 @@ private slots:
             QCOMPARE(w->focusWidget(), w->findChild<QPushButton*>("cmdOK"));
             QCOMPARE(w->findChild<QPushButton*>("cmdSysInfo")->text(), QStringLiteral("&System Info..."));
             if (key == 0) {
+                w->activateWindow();
+                QTest::keyClick(w, Qt::Key_S, Qt::AltModifier);  // the button's access key
+                QTRY_COMPARE(messages.size(), 1);
+                messages.clear();
                 w->findChild<QPushButton*>("cmdSysInfo")->click();
                 QCOMPARE(messages, QStringList{"System Information Is Unavailable At This Time"});
                 QVERIFY(w);  // the window stays open

@@ -176,6 +176,81 @@ private slots:
                 QCOMPARE(toolbarCommand(t, i), C::None);
     }
 
+    void everyToolbarButtonRunsItsRow()
+    {
+        // Buttons whose command would leave the window or open a dialog are
+        // left out here; the map test above covers their rows.
+        const QSet<Command> leaving{Command::Exit, Command::FinRama, Command::OpenSource, Command::OpenDest,
+                                    Command::AddFrameInP1, Command::AddPictIn2, Command::Save, Command::SaveFrame};
+        for (int toolbar : {1, 2}) {
+            toolbar == 1 ? shell_->Command1_Click() : shell_->Command2_Click();
+            QSignalSpy ran(main(), &MainWindow::commandRan);
+            for (int i = 1; i <= 17; ++i) {
+                const Command expected = toolbarCommand(toolbar, i);
+                if (leaving.contains(expected))
+                    continue;
+                ran.clear();
+                control<QToolButton>(qPrintable(QStringLiteral("Toolbar%1_Button%2").arg(toolbar).arg(i)))->click();
+                QCOMPARE(ran.size(), 1);
+                QCOMPARE(ran.first().first().value<Command>(), expected);
+            }
+            main()->run(Command::HideReduced);
+        }
+    }
+
+    void moveButtonsWorkInBothModesWhateverHasTheFocus()
+    {
+        Workspace& ws = shell_->workspace();
+        for (int toolbar : {1, 2}) {
+            toolbar == 1 ? shell_->Command1_Click() : shell_->Command2_Click();
+            for (const char* focus : {"HScroll1", "Picture1", "Picture2"}) {
+                control(focus)->setFocus();
+                const double left = ws.Picture2.Left, top = ws.Picture2.Top;
+                const auto button = [&](int i) {
+                    control<QToolButton>(qPrintable(QStringLiteral("Toolbar%1_Button%2").arg(toolbar).arg(i)))->click();
+                };
+                button(12), button(14);
+                QCOMPARE(ws.Picture2.Left, left - 10);
+                QCOMPARE(ws.Picture2.Top, top - 10);
+                button(13), button(15);
+                QCOMPARE(ws.Picture2.Left, left);
+                QCOMPARE(ws.Picture2.Top, top);
+            }
+        }
+    }
+
+    void everyControlHasARomanianName()
+    {
+        shell_->Command1_Click();
+        for (QWidget* w : client()->findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QToolButton*>(w) || qobject_cast<QScrollBar*>(w) ||
+                                   w->objectName().startsWith(QLatin1String("Picture")) ||
+                                   w->objectName() == QLatin1String("Buff");
+            if (isControl)
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+        }
+        QCOMPARE(control("Picture1")->accessibleName(), QStringLiteral("Prima poza: goala"));
+        shell_->Command2_Click();
+        QCOMPARE(control("Picture2")->accessibleName(), QStringLiteral("Pictura (rezultatul inramarii): goala"));
+    }
+
+    void aboutOpensOnceAndKeepsItsContent()
+    {
+        shell_->Command1_Click();
+        main()->run(Command::About);
+        AboutWindow* about = shell_->aboutWindow();
+        QVERIFY(about && about->isVisible());
+        auto* title = about->findChild<QLabel*>(QStringLiteral("lblTitle"));
+        title->setText(QStringLiteral("changed"));
+        main()->run(Command::About);  // brought to the front, not loaded again
+        QCOMPARE(shell_->aboutWindow(), about);
+        QCOMPARE(title->text(), QStringLiteral("changed"));
+        main()->run(Command::Exit);  // leaving the mode leaves the About window open
+        QVERIFY(about->isVisible());
+        about->cmdOK_Click();
+        QTRY_VERIFY(!shell_->aboutWindow());
+    }
+
     void toolbarButtonsRunTheirCommands()
     {
         shell_->Command2_Click();
