@@ -72,19 +72,36 @@ inline void forRow(Pixel* d, int n, bool stream, Vec vec, One one)
 
 void copyRow(Pixel* d, const Pixel* s, int n, bool stream)
 {
-    if (!stream || (d < s + n && s < d + n)) {
+    if (d < s + n && s < d + n) {
         std::memmove(d, s, static_cast<std::size_t>(n) * sizeof(Pixel));
         return;
     }
-    forRow(d, n, true, [&](int k) { return load(s + k); }, [&](int k) { d[k] = s[k]; });
+    forRow(d, n, stream, [&](int k) { return load(s + k); }, [&](int k) { d[k] = s[k]; });
 }
 
 void mirrorRow(Pixel* d, const Pixel* s, int n, bool stream)
 {
     const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
-    forRow(
-        d, n, stream, [&](int k) { return _mm256_permutevar8x32_epi32(load(s - k - 7), reverse); },
-        [&](int k) { d[k] = s[-k]; });
+    if (!stream) {
+        forRow(
+            d, n, false, [&](int k) { return _mm256_permutevar8x32_epi32(load(s - k - 7), reverse); },
+            [&](int k) { d[k] = s[-k]; });
+        return;
+    }
+    // A row of a picture far larger than the cache is walked from its far
+    // end: the source is then read forwards, which the processor
+    // prefetches far better than a backward read.
+    int hi = n;
+    while (hi > 0 && (reinterpret_cast<std::uintptr_t>(d + hi) & 31u) != 0) {
+        --hi;
+        d[hi] = s[-hi];
+    }
+    for (; hi >= kLanes; hi -= kLanes)
+        streamStore(d + hi - kLanes, _mm256_permutevar8x32_epi32(load(s - hi + 1), reverse));
+    while (hi > 0) {
+        --hi;
+        d[hi] = s[-hi];
+    }
 }
 
 void up2Row(Pixel* d, const Pixel* s, int n, int phase, bool stream)

@@ -206,6 +206,45 @@ private slots:
         });
     }
 
+    void picturesLargerThanTheCacheTakeTheStreamingPaths()
+    {
+        // Over 16 MiB of destination: the copies bypass the cache. Odd
+        // widths and offsets put the aligned part of each row in a
+        // different place on every row.
+        std::mt19937 rng(7);
+        PixelBuffer src(2101, 2003, 5), dst(2103, 2003, 3);
+        src.randomise(rng, 50);
+        dst.randomise(rng, 5);
+        const struct {
+            int xd, yd, wd, hd, xs, ys, ws, hs;
+        } cases[] = {
+            {1, 0, 2101, 2003, 0, 0, 2101, 2003},      // straight
+            {2102, 0, -2101, 2003, 0, 0, 2101, 2003},  // mirrored left-right
+            {2101, 0, -2101, 2003, 0, 1, 2101, 2002},  // mirrored, one pixel further
+            {0, 2003, 2101, -2003, 0, 0, 2101, 1001},  // mirrored top-bottom, stretched
+            {1, 1, 2102, 2002, 0, 0, 1051, 1001},      // doubled
+            {3, 0, 2099, 2003, 5, 0, 2096, 1001},      // a general stretch
+        };
+        for (const auto& c : cases) {
+            PixelBuffer expected = dst;
+            raster::reference::StretchBlt(expected.bitmap(), c.xd, c.yd, c.wd, c.hd, src.bitmap(), c.xs, c.ys, c.ws, c.hs);
+            forEachImplementation([&](Implementation) {
+                PixelBuffer got = dst;
+                raster::StretchBlt(got.bitmap(), c.xd, c.yd, c.wd, c.hd, src.bitmap(), c.xs, c.ys, c.ws, c.hs);
+                QVERIFY(got.fenceIntact());
+                QVERIFY(got == expected);
+            });
+        }
+        PixelBuffer expected = dst;
+        raster::reference::BitBlt(expected.bitmap(), 7, 1, 2101, 2003, src.bitmap(), 0, 0);
+        forEachImplementation([&](Implementation) {
+            PixelBuffer got = dst;
+            raster::BitBlt(got.bitmap(), 7, 1, 2101, 2003, src.bitmap(), 0, 0);
+            QVERIFY(got.fenceIntact());
+            QVERIFY(got == expected);
+        });
+    }
+
     void mirroredCopyReversesColumnsAndRows()
     {
         PixelBuffer src(13, 7), dst(13, 7);
