@@ -157,6 +157,7 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     hscroll1_->setGeometry(528, 648, 273, 33);
     hscroll1_->setRange(0, ScrollBarState::Max);
     hscroll1_->setTracking(false);  // a change is reported when the thumb is released
+    hscroll1_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, as in the layout
     hscroll1_->setAccessibleName(text(mainTexts::kScrollName));
     connect(hscroll1_, &QScrollBar::valueChanged, this, &MainWindow::HScroll1_Change);
     boxes_[1] = box(ws_.Picture3);

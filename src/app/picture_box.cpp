@@ -61,6 +61,7 @@ void PictureBox::paintEvent(QPaintEvent*)
 
 void PictureBox::forward(MouseEvent kind, QMouseEvent* event)
 {
+    flushMove();  // a press or release comes after the move before it
     if (mouse_) {
         const QPointF at = event->position() - QPointF(kBorder, kBorder);
         mouse_(kind, event->buttons() | event->button(), float(at.x()), float(at.y()));
@@ -68,9 +69,27 @@ void PictureBox::forward(MouseEvent kind, QMouseEvent* event)
     event->accept();
 }
 
+void PictureBox::flushMove()
+{
+    if (!pendingMove_)
+        return;
+    const auto [buttons, at] = *pendingMove_;
+    pendingMove_.reset();
+    if (mouse_)
+        mouse_(MouseEvent::Move, buttons, float(at.x()), float(at.y()));
+}
+
 void PictureBox::mousePressEvent(QMouseEvent* event) { forward(MouseEvent::Down, event); }
-void PictureBox::mouseMoveEvent(QMouseEvent* event) { forward(MouseEvent::Move, event); }
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) { forward(MouseEvent::Up, event); }
+
+void PictureBox::mouseMoveEvent(QMouseEvent* event)
+{
+    const bool scheduled = pendingMove_.has_value();
+    pendingMove_ = {event->buttons(), event->position() - QPointF(kBorder, kBorder)};
+    if (!scheduled)
+        QMetaObject::invokeMethod(this, &PictureBox::flushMove, Qt::QueuedConnection);
+    event->accept();
+}
 
 void PictureBox::dragEnterEvent(QDragEnterEvent* event)
 {

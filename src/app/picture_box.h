@@ -5,6 +5,7 @@
 // the box decides nothing itself.
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "workspace/surface.h"
 
@@ -35,9 +36,13 @@ protected:
 
 private:
     void forward(MouseEvent kind, QMouseEvent* event);
+    void flushMove();
 
     const Surface* surface_;
     quint64 shownRevision_ = 0;
+    // Moves are handled once the events queued before them are: of a run of
+    // moves only the last is drawn, so a slow step never builds a backlog.
+    std::optional<std::pair<Qt::MouseButtons, QPointF>> pendingMove_;
     MouseHandler mouse_;
     DropHandler drop_;
 };

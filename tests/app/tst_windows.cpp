@@ -334,6 +334,53 @@ private slots:
         QCOMPARE(ws.Picture2.image().pixel(1, 1), qRgb(51, 51, 51));
     }
 
+    void queuedMouseMovesAreDrawnOnce()
+    {
+        shell_->Command2_Click();
+        Workspace& ws = shell_->workspace();
+        QImage frame(20, 20, QImage::Format_RGB32);
+        frame.fill(qRgb(0, 255, 0));
+        for (int i = 0; i < 20; ++i)
+            frame.setPixel(i, 0, qRgb(255, 0, 0));
+        ws.Picture1.setPicture(std::make_shared<const QImage>(frame));
+        ws.Picture2.setPicture(std::make_shared<const QImage>(testing::patternImage(20, 20, 3)));
+        ws.Picture4.setPicture(ws.Picture2.picture());
+        main()->run(Command::AddFrameToPict);
+        QWidget* box = control("Picture2");
+        auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at + QPointF(2, 2), box->mapToGlobal(at + QPointF(2, 2)), button, buttons,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(box, &event);
+        };
+        send(QEvent::MouseButtonPress, {5, 5}, Qt::LeftButton, Qt::LeftButton);
+        const QImage before = ws.Picture2.image();
+        for (int dx : {1, 2, 3})
+            send(QEvent::MouseMove, {5.0 + dx, 5.0 + dx}, Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(ws.Picture2.image(), before);  // nothing drawn until the queue is handled
+        QCoreApplication::processEvents();
+        QCOMPARE(ws.Picture2.image().pixel(5, 3), qRgb(255, 0, 0));  // only the last move: 3 down
+        send(QEvent::MouseMove, {9, 7}, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, {9, 7}, Qt::LeftButton, Qt::NoButton);  // the pending move first
+        QCOMPARE(ws.InsetX, std::int16_t(4));
+        QCOMPARE(ws.InsetY, std::int16_t(2));
+        QCOMPARE(ws.Picture2.image().pixel(10, 2), qRgb(255, 0, 0));
+    }
+
+    void mainWindowTabOrder()
+    {
+        shell_->Command1_Click();
+        main()->run(Command::VarAdidezid);
+        // The next control that Tab reaches: visible and taking the focus.
+        const auto next = [](QWidget* w) {
+            do
+                w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(w->window()));
+            return w;
+        };
+        QCOMPARE(next(control("Picture1")), control("Picture2"));
+        QCOMPARE(next(control("Picture2")), control("HScroll1"));
+    }
+
     void droppedFilesOpenAsTheDialogWould()
     {
         QVERIFY(dir_.isValid());
