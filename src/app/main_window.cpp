@@ -182,6 +182,11 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     boxes_[5]->setDropHandler([this](const QList<QUrl>& urls) { onDrop(true, urls); });
     boxes_[4]->setDropHandler([this](const QList<QUrl>& urls) { onDrop(false, urls); });
 
+    boxes_[1]->setAccessibleName(text(mainTexts::kPreview));
+    boxes_[0]->setAccessibleName(text(mainTexts::kHiddenBoxes[0]));
+    boxes_[2]->setAccessibleName(text(mainTexts::kHiddenBoxes[1]));
+    boxes_[3]->setAccessibleName(text(mainTexts::kHiddenBoxes[2]));
+
     // Tab order of the layout: Picture1, Picture2, HScroll1, Picture4, Buff, ...
     QWidget::setTabOrder(boxes_[5], boxes_[4]);
     QWidget::setTabOrder(boxes_[4], hscroll1_);
@@ -303,10 +308,6 @@ void MainWindow::describeBoxes()
              ws_.FirstEmpty == kTrue || !ws_.Picture1.picture());
     describe(boxes_[4], (mixing ? mainTexts::kBoxMixing : mainTexts::kBoxFraming)[1], ws_.SecondFileName,
              ws_.SecondEmpty == kTrue || !ws_.Picture2.picture());
-    boxes_[1]->setAccessibleName(text(mainTexts::kPreview));
-    boxes_[0]->setAccessibleName(text(mainTexts::kHiddenBoxes[0]));
-    boxes_[2]->setAccessibleName(text(mainTexts::kHiddenBoxes[1]));
-    boxes_[3]->setAccessibleName(text(mainTexts::kHiddenBoxes[2]));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -319,6 +320,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             Form_KeyDown(code, int(key->modifiers() >> 25 & 0x7));
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // The toolbars span the window's whole width, whatever its size.
+    for (QWidget* bar : {toolbar1_, toolbar2_})
+        if (bar)  // both exist once the constructor has built them
+            bar->resize(centralWidget()->width(), kToolbarHeight);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

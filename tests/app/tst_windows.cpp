@@ -157,6 +157,8 @@ private slots:
         QCOMPARE(control<QToolButton>("Toolbar1_Button12")->toolTip(), QStringLiteral("Deplaseaza stanga poza a doua"));
         QCOMPARE(control<QToolButton>("Toolbar2_Button3")->toolTip(), QStringLiteral("Inrameaza"));
         QVERIFY(icons::applicationImage(32) != icons::aboutImage(32));
+        main()->resize(1400, main()->height());  // the toolbars follow the window's width
+        QCOMPARE(control("Toolbar1")->width(), client()->width());
     }
 
     void toolbarMap()
