@@ -39,15 +39,29 @@ void blankOutside(Surface& surface, int w, int h, long x, long y, int keepW, int
     }
 }
 
+// The destination's top-left w x h pixels become the source's. When that
+// is the whole of both images, no new buffer is made where it can be
+// helped (see Surface::copyImageOf).
+void copyBlock(Surface& dst, const Surface& src, int w, int h)
+{
+    if (w == src.ScaleWidth() && h == src.ScaleHeight() && dst.copyImageOf(src))
+        return;
+    raster::BitBlt(dst.target(), 0, 0, w, h, src.source(), 0, 0);
+}
+
 // Copies the W x H source to the destination's top-left corner, mirrored
 // along one axis when f is 1 (a negative extent from the far edge) and
-// straight when f is 0.
+// straight when f is 0. A copy that covers the whole destination draws
+// into it without first copying what it held.
 void drawMirrored(Surface& dst, const Surface& src, int W, int H, int f, bool horizontal)
 {
+    const bool coversAll = W >= dst.ScaleWidth() && H >= dst.ScaleHeight() && W <= src.ScaleWidth() &&
+                           H <= src.ScaleHeight();
+    const raster::Bitmap to = coversAll ? dst.targetToOverwrite() : dst.target();
     if (horizontal)
-        raster::StretchBlt(dst.target(), f * W, 0, (1 - 2 * f) * W, H, src.source(), 0, 0, W, H);
+        raster::StretchBlt(to, f * W, 0, (1 - 2 * f) * W, H, src.source(), 0, 0, W, H);
     else
-        raster::StretchBlt(dst.target(), 0, f * H, W, (1 - 2 * f) * H, src.source(), 0, 0, W, H);
+        raster::StretchBlt(to, 0, f * H, W, (1 - 2 * f) * H, src.source(), 0, 0, W, H);
 }
 
 }  // namespace
@@ -69,7 +83,7 @@ void ImageCommands::HScroll1_Change()
     std::memcpy(&ws_.BlendArgsPacked, &ws_.BlendArgs, sizeof ws_.BlendArgsPacked);
 
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4;
-    raster::BitBlt(p2.target(), 0, 0, R(p4.ScaleWidth()), R(p4.ScaleHeight()), p4.source(), 0, 0);
+    copyBlock(p2, p4, R(p4.ScaleWidth()), R(p4.ScaleHeight()));
     raster::AlphaBlend(p2.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1.source(), 0, 0,
                        R(p1.ScaleWidth()), R(p1.ScaleHeight()), std::uint32_t(ws_.BlendArgsPacked));
 }
@@ -94,7 +108,7 @@ void ImageCommands::AddFrameToPict_Click()
                            R(p1.ScaleWidth()), R(p1.ScaleHeight()), key);
     p5.setWidth(p2.Width());
     p5.setHeight(p2.Height());
-    raster::BitBlt(p5.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p2.source(), 0, 0);
+    copyBlock(p5, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
 }
 
 // --- Moving and dragging ---
@@ -139,7 +153,7 @@ void ImageCommands::Picture2_MouseMove(std::int16_t, std::int16_t, float x, floa
         return;
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4, &p5 = ws_.Picture5;
     const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
-    raster::BitBlt(p2.target(), 0, 0, w, h, p4.source(), 0, 0);
+    copyBlock(p2, p4, w, h);
     const std::uint32_t key = frameKeyColour();
     const int px = toInt32(double(ws_.InsetX) + x - ws_.DragStartX);
     const int py = toInt32(double(ws_.InsetY) + y - ws_.DragStartY);
@@ -218,7 +232,7 @@ void ImageCommands::flipSecond(std::uint8_t& flag, bool horizontal)
     Surface &p2 = ws_.Picture2, &p4 = ws_.Picture4;
     const int W = R(p4.ScaleWidth()), H = R(p4.ScaleHeight());
     drawMirrored(p2, p4, W, H, f, horizontal);
-    raster::BitBlt(p4.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p2.source(), 0, 0);
+    copyBlock(p4, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
     flag = std::uint8_t(1 - flag);
 }
 

@@ -2,6 +2,7 @@
 // Row kernels behind the fast paths: each works on one row of n pixels and
 // is given only pointers it may touch. `stream` asks for stores that bypass
 // the cache, worth it when the destination is far larger than the cache.
+#include "area.h"
 #include "raster.h"
 
 namespace tarvex::raster::detail {
@@ -22,6 +23,15 @@ struct Kernels {
     void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
     // Orders streamed stores before anything that follows.
     void (*fence)();
+    // The vertical half of an area reduction: acc[4x + c] becomes the sum
+    // over r < count of weights[r] times channel c of rows[r][x], x < width.
+    // Callers keep every weight below 2^15 and the weights' sum below 2^23,
+    // so no sum leaves 31 bits.
+    void (*sumRows)(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count,
+                    int width);
+    // The horizontal half: destination pixel i of n takes the weighted sums
+    // of its source columns in acc, divided by `total`.
+    void (*sumColumns)(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total);
 };
 
 const Kernels& genericKernels();

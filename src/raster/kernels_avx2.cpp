@@ -209,6 +209,98 @@ void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
             d[k] = s[k];
 }
 
+// Four pixels' channels as 16-bit numbers.
+inline __m256i widen(const Pixel* p)
+{
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Two 16-bit weights, a in the low half, repeated in every 32-bit lane.
+inline __m256i pairOf(std::int32_t a, std::int32_t b)
+{
+    return _mm256_set1_epi32((b << 16) | (a & 0xffff));
+}
+
+// Weighted sums of 4 * G pixels at column x over all rows, kept in
+// registers across the rows. Two rows go through one multiply-add: their
+// channels are interleaved as 16-bit pairs against the pair of weights.
+template <int G>
+inline void sumRowBlock(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int x)
+{
+    __m256i lo[G], hi[G];  // pixels 0 and 2, 1 and 3 of each group of four
+    for (int g = 0; g < G; ++g)
+        lo[g] = hi[g] = _mm256_setzero_si256();
+    int r = 0;
+    for (; r + 1 < count; r += 2) {
+        const __m256i w = pairOf(weights[r], weights[r + 1]);
+        const Pixel* a = rows[r] + x;
+        const Pixel* b = rows[r + 1] + x;
+        for (int g = 0; g < G; ++g) {
+            const __m256i va = widen(a + 4 * g), vb = widen(b + 4 * g);
+            lo[g] = _mm256_add_epi32(lo[g], _mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), w));
+            hi[g] = _mm256_add_epi32(hi[g], _mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), w));
+        }
+    }
+    if (r < count) {
+        const __m256i w = pairOf(weights[r], 0);
+        const __m256i zero = _mm256_setzero_si256();
+        for (int g = 0; g < G; ++g) {
+            const __m256i va = widen(rows[r] + x + 4 * g);
+            lo[g] = _mm256_add_epi32(lo[g], _mm256_madd_epi16(_mm256_unpacklo_epi16(va, zero), w));
+            hi[g] = _mm256_add_epi32(hi[g], _mm256_madd_epi16(_mm256_unpackhi_epi16(va, zero), w));
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        auto* out = reinterpret_cast<__m256i*>(acc + 4 * std::size_t(x + 4 * g));
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(lo[g], hi[g], 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(lo[g], hi[g], 0x31));
+    }
+}
+
+void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int width)
+{
+    int x = 0;
+    for (; x + 16 <= width; x += 16)
+        sumRowBlock<4>(acc, rows, weights, count, x);
+    for (; x + 4 <= width; x += 4)
+        sumRowBlock<1>(acc, rows, weights, count, x);
+    for (; x < width; ++x) {
+        std::uint32_t sum[4] = {};
+        for (int r = 0; r < count; ++r)
+            for (int c = 0; c < 4; ++c)
+                sum[c] += std::uint32_t(weights[r]) * ((rows[r][x] >> (8 * c)) & 0xffu);
+        std::memcpy(acc + 4 * std::size_t(x), sum, sizeof sum);
+    }
+}
+
+// Sums of whole numbers below 2^53 are exact in doubles, so this agrees
+// with the integer sums of the portable kernel to the last bit.
+void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total)
+{
+    const __m256d divisor = _mm256_set1_pd(total), half = _mm256_set1_pd(0.5);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t* column = acc + 4 * std::size_t(spans.first[std::size_t(i)]);
+        const std::int32_t* w = spans.weights(std::size_t(i));
+        const int count = spans.count[std::size_t(i)];
+        __m256d even = _mm256_setzero_pd(), odd = _mm256_setzero_pd();  // two chains run in parallel
+        const auto term = [&](int k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + 4 * k));
+            return _mm256_mul_pd(_mm256_set1_pd(double(w[k])), _mm256_cvtepi32_pd(v));
+        };
+        int k = 0;
+        for (; k + 1 < count; k += 2) {
+            even = _mm256_add_pd(even, term(k));
+            odd = _mm256_add_pd(odd, term(k + 1));
+        }
+        if (k < count)
+            even = _mm256_add_pd(even, term(k));
+        const __m256d mean = _mm256_floor_pd(_mm256_add_pd(_mm256_div_pd(_mm256_add_pd(even, odd), divisor), half));
+        const __m128i channels = _mm256_cvttpd_epi32(mean);
+        const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(channels, channels), _mm_setzero_si128());
+        d[i] = Pixel(_mm_cvtsi128_si32(bytes));
+    }
+}
+
 void fence()
 {
     _mm_sfence();
@@ -218,7 +310,8 @@ void fence()
 
 const Kernels& avx2KernelTable()
 {
-    static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row, gatherRow, blendRow, keyRow, fence};
+    static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row,  gatherRow,
+                                 blendRow, keyRow,   fence,  sumRowsAt, sumColumnsAt};
     return kernels;
 }
 

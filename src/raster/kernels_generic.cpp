@@ -1,4 +1,5 @@
 // Portable row kernels: the fallback for processors without AVX2.
+#include <algorithm>
 #include <cstring>
 
 #include "kernels.h"
@@ -65,11 +66,40 @@ void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
 
 void noFence() {}
 
+void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int width)
+{
+    std::fill(acc, acc + 4 * std::size_t(width), 0u);
+    for (int r = 0; r < count; ++r) {
+        const Pixel* row = rows[r];
+        const auto w = std::uint32_t(weights[r]);
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                acc[4 * x + c] += w * ((row[x] >> (8 * c)) & 0xffu);
+    }
+}
+
+void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total)
+{
+    for (int i = 0; i < n; ++i) {
+        std::uint64_t sum[4] = {};
+        const std::uint32_t* column = acc + 4 * std::size_t(spans.first[std::size_t(i)]);
+        const std::int32_t* w = spans.weights(std::size_t(i));
+        for (int k = 0; k < spans.count[std::size_t(i)]; ++k)
+            for (int c = 0; c < 4; ++c)
+                sum[c] += std::uint64_t(w[k]) * column[4 * k + c];
+        Pixel out = 0;
+        for (int c = 0; c < 4; ++c)
+            out |= roundedMean(double(sum[c]), total) << (8 * c);
+        d[i] = out;
+    }
+}
+
 }  // namespace
 
 const Kernels& genericKernels()
 {
-    static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row, gatherRow, blendRow, keyRow, noFence};
+    static const Kernels kernels{copyRow, mirrorRow, up2Row,  down2Row,   gatherRow,
+                                 blendRow, keyRow,   noFence, sumRowsAt, sumColumnsAt};
     return kernels;
 }
 

@@ -251,6 +251,33 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     return true;
 }
 
+bool ReduceArea(const Bitmap& dst, const Bitmap& src)
+{
+    const Kernels* k = kernels();
+    if (dst.empty() || src.empty() || dst.width > src.width || dst.height > src.height)
+        return false;
+    // The kernels' integer sums fit their lanes only within these bounds;
+    // beyond them (a picture millions of rows tall) the plain definition
+    // does the work.
+    const bool fits = dst.height < (1 << 15) && src.height < (1 << 23) &&
+                      double(src.width) * double(src.height) < double(std::int64_t(1) << 45);
+    if (!k || !fits)
+        return reference::ReduceArea(dst, src);
+    const detail::AreaSpans xs(src.width, dst.width), ys(src.height, dst.height);
+    const double total = double(xs.source) * double(ys.source);
+    std::vector<std::uint32_t> sums(4 * std::size_t(src.width));
+    std::vector<const Pixel*> rows;
+    for (int j = 0; j < dst.height; ++j) {
+        const int first = ys.first[std::size_t(j)], count = ys.count[std::size_t(j)];
+        rows.clear();
+        for (int r = 0; r < count; ++r)
+            rows.push_back(src.row(first + r));
+        k->sumRows(sums.data(), rows.data(), ys.weights(std::size_t(j)), count, src.width);
+        k->sumColumns(dst.row(j), dst.width, sums.data(), xs, total);
+    }
+    return true;
+}
+
 ColorRef GetPixel(const Bitmap& src, int x, int y)
 {
     // One unsigned comparison per axis also refuses negative coordinates.

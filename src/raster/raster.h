@@ -78,6 +78,14 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 // The pixel at (x, y) as a COLORREF, or CLR_INVALID outside the buffer.
 ColorRef GetPixel(const Bitmap& src, int x, int y);
 
+// Reduces the whole of src onto the whole of dst by area averaging: each
+// destination pixel is the mean of the source area it covers, a source pixel
+// cut by its edge counting with the part it covers, rounded to nearest
+// (halves up), every channel alike. A side of dst equal to src's is copied
+// straight. Draws nothing and returns false when dst is larger than src on
+// either axis or either buffer is empty.
+bool ReduceArea(const Bitmap& dst, const Bitmap& src);
+
 // Which implementation the entry points above use. Automatic picks the
 // fastest one the processor supports; the others exist for tests and
 // benchmarks. Reference is the plain per-pixel definition of every primitive.
@@ -95,6 +103,7 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
                 int ws, int hs, std::uint32_t blendFunction);
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
                     int ys, int ws, int hs, ColorRef key);
+bool ReduceArea(const Bitmap& dst, const Bitmap& src);
 }  // namespace reference
 
 }  // namespace tarvex::raster

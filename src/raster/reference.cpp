@@ -1,5 +1,6 @@
 // Plain per-pixel definitions of the primitives. Slow and obviously right:
 // the fast paths are tested against these.
+#include "area.h"
 #include "raster.h"
 #include "sampling.h"
 
@@ -84,6 +85,34 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
         if (toColorRef(s) != key)
             d = s;
     });
+    return true;
+}
+
+bool ReduceArea(const Bitmap& dst, const Bitmap& src)
+{
+    if (dst.empty() || src.empty() || dst.width > src.width || dst.height > src.height)
+        return false;
+    const detail::AreaSpans xs(src.width, dst.width), ys(src.height, dst.height);
+    const double total = double(xs.source) * double(ys.source);
+    for (int j = 0; j < dst.height; ++j) {
+        for (int i = 0; i < dst.width; ++i) {
+            std::uint64_t sum[4] = {};
+            for (int r = 0; r < ys.count[std::size_t(j)]; ++r) {
+                const Pixel* row = src.row(ys.first[std::size_t(j)] + r);
+                for (int c = 0; c < xs.count[std::size_t(i)]; ++c) {
+                    const std::uint64_t w = std::uint64_t(ys.weights(std::size_t(j))[r]) *
+                                            std::uint64_t(xs.weights(std::size_t(i))[c]);
+                    const Pixel p = row[xs.first[std::size_t(i)] + c];
+                    for (int ch = 0; ch < 4; ++ch)
+                        sum[ch] += w * ((p >> (8 * ch)) & 0xffu);
+                }
+            }
+            Pixel out = 0;
+            for (int ch = 0; ch < 4; ++ch)
+                out |= detail::roundedMean(double(sum[ch]), total) << (8 * ch);
+            dst.row(j)[i] = out;
+        }
+    }
     return true;
 }
 

@@ -41,15 +41,30 @@ void PictureCommands::DelPict_Click() { closeSecond(); }
 
 // --- Opening ---
 
-// Decodes the file once for the surface and its companion. A file that
-// cannot be read is reported and gives null; one that could be read only in
-// part opens with a word of warning.
-Picture PictureCommands::decode(const QString& path)
+// Lets go of the pictures a new one is about to replace, before it is
+// decoded: a large photo is then never held twice.
+void PictureCommands::releaseFirst()
+{
+    ws_.Picture1.setPicture(nullptr);
+    ws_.Buff.setPicture(nullptr);
+}
+
+void PictureCommands::releaseSecond()
+{
+    ws_.Picture2.setPicture(nullptr);
+    ws_.Picture4.setPicture(nullptr);
+}
+
+// Decodes the file once for the surface and its companion, calling
+// `release` once the file has passed every check short of decoding. A file
+// that cannot be read is reported and gives null; one that could be read
+// only in part opens with a word of warning.
+Picture PictureCommands::decode(const QString& path, const std::function<void()>& release)
 {
     LoadResult loaded;
     {
         BusyScope busy(prompts_);
-        loaded = loadPicture(path);
+        loaded = loadPicture(path, release);
     }
     const QString name = QDir::toNativeSeparators(path);
     if (!loaded.picture)
@@ -67,9 +82,16 @@ void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
     ws_.FirstFileName = ask();
     if (ws_.FirstFileName.isEmpty())
         return;
-    const Picture picture = decode(ws_.FirstFileName);
-    if (!picture)
+    bool released = false;
+    const Picture picture = decode(ws_.FirstFileName, [&] {
+        releaseFirst();
+        released = true;
+    });
+    if (!picture) {
+        if (released)  // damaged past its header: the earlier picture is gone, as after a close
+            closeFirst();
         return;
+    }
     ws_.FirstEmpty = kFalse;
     ws_.Picture1.setPicture(picture);
     ws_.Buff.setPicture(picture);
@@ -82,9 +104,16 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
     ws_.SecondFileName = ask();
     if (ws_.SecondFileName.isEmpty())
         return;
-    const Picture picture = decode(ws_.SecondFileName);
-    if (!picture)
+    bool released = false;
+    const Picture picture = decode(ws_.SecondFileName, [&] {
+        releaseSecond();
+        released = true;
+    });
+    if (!picture) {
+        if (released)
+            closeSecond();
         return;
+    }
     SplitAtLast(ws_.SecondFileName, pathSeparator(), ws_.PathParts.Folder, ws_.PathParts.Name);
     ws_.SecondEmpty = kFalse;
     ws_.Picture2.setPicture(picture);

@@ -38,9 +38,11 @@ private:
     using AskName = std::function<QString()>;
     void openFirst(bool closeFirst, const AskName& ask);
     void openSecond(bool closeFirst, const AskName& ask);
-    Picture decode(const QString& path);
+    Picture decode(const QString& path, const std::function<void()>& release);
     void closeFirst();
     void closeSecond();
+    void releaseFirst();
+    void releaseSecond();
     void saveSurface(const Surface& surface);
 
     Workspace& ws_;

@@ -259,7 +259,7 @@ int writeBmp24(int fd, const QImage& source)
 
 }  // namespace
 
-LoadResult loadPicture(const QString& path)
+LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode)
 {
     LoadResult result;
     if (const QString why = notARegularFile(path); !why.isEmpty()) {
@@ -286,6 +286,8 @@ LoadResult loadPicture(const QString& path)
                              .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
         return result;
     }
+    if (beforeDecode)
+        beforeDecode();
     QImage image;
     bool warned = false;
     {

@@ -2,6 +2,7 @@
 // Reading pictures from files and writing bitmaps, with the reasons a person
 // needs when either fails.
 #include <QString>
+#include <functional>
 
 #include "surface.h"
 
@@ -16,7 +17,10 @@ struct LoadResult {
 // Decodes a BMP, JPEG, PNG, TIFF or WebP file, judged by its content, into
 // a 32-bit RGB picture: upright as the camera's orientation tag says, in
 // sRGB, any alpha channel dropped. Anything else is refused with its reason.
-LoadResult loadPicture(const QString& path);
+// `beforeDecode` runs once every check that needs no decoding has passed,
+// just before the pixels are decoded: the caller can let go of the picture
+// this one replaces, so that the two are never held at once.
+LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode = {});
 
 // Pictures whose decoded pixels would take more than this are refused
 // before anything large is allocated.

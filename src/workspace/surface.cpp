@@ -80,6 +80,8 @@ void Surface::resizeImage(int width, int height)
 
 void Surface::setPicture(Picture picture)
 {
+    if (picture && !picture->isNull() && picture->format() != QImage::Format_RGB32)
+        picture = std::make_shared<const QImage>(picture->convertToFormat(QImage::Format_RGB32));
     picture_ = std::move(picture);
     if (picture_ && !picture_->isNull()) {
         width_ = picture_->width() + 2 * kBorder;
@@ -107,6 +109,37 @@ raster::Bitmap Surface::target()
     fillIfBlank();
     touch();
     return view(image_, image_.isNull() ? nullptr : image_.bits());
+}
+
+// Whether the image is pixels of the drawing area's size that no other
+// surface or picture shares: drawing into them then costs no copy.
+bool Surface::ownsPixels() const
+{
+    return !image_.isNull() && image_.size() == area_ && image_.isDetached();
+}
+
+raster::Bitmap Surface::targetToOverwrite()
+{
+    if (!ownsPixels())
+        image_ = area_.isEmpty() ? QImage() : QImage(area_, QImage::Format_RGB32);
+    blank_ = false;
+    touch();
+    return view(image_, image_.isNull() ? nullptr : image_.bits());
+}
+
+bool Surface::copyImageOf(const Surface& from)
+{
+    if (from.area_ != area_)
+        return false;
+    if (ownsPixels()) {
+        raster::BitBlt(view(image_, image_.bits()), 0, 0, area_.width(), area_.height(), from.source(), 0, 0);
+    } else {
+        from.fillIfBlank();
+        image_ = from.image_;
+    }
+    blank_ = false;
+    touch();
+    return true;
 }
 
 raster::Bitmap Surface::source() const

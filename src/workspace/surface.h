@@ -37,7 +37,8 @@ public:
     int ScaleHeight() const { return area_.height(); }
 
     // Gives the box a picture: it takes the picture's size and its image
-    // shows the picture. An empty picture blanks the image and keeps the size.
+    // shows the picture (in 32-bit RGB, whatever format it came in). An
+    // empty picture blanks the image and keeps the size.
     void setPicture(Picture picture);
     const Picture& picture() const { return picture_; }
 
@@ -48,6 +49,18 @@ public:
     }
     // A view for drawing into the image (unshares it from the picture first).
     raster::Bitmap target();
+    // A view for a drawing that covers every pixel of the image: an image
+    // shared with another surface or the picture is replaced by a new one
+    // without copying pixels that would be drawn over anyway.
+    raster::Bitmap targetToOverwrite();
+    // Makes the image a copy of `from`'s, of the same size: into the pixels
+    // this surface alone holds when it has them, otherwise by sharing
+    // from's until either is drawn into. Returns false, doing nothing, when
+    // the two drawing areas differ in size.
+    bool copyImageOf(const Surface& from);
+    // True while the image is all blank colour and has no pixels of its own:
+    // a view can paint it without making one.
+    bool isBlank() const { return blank_; }
     // A view for reading only.
     raster::Bitmap source() const;
 
@@ -62,6 +75,7 @@ private:
     // An emptied surface is painted blank only when first read or drawn:
     // emptying it just before a new picture arrives then costs nothing.
     void fillIfBlank() const;
+    bool ownsPixels() const;
 
     QString name_;
     double width_, height_;

@@ -50,6 +50,20 @@ QImage frameImage(int w, int h, QRgb border = qRgb(200, 0, 0), QRgb key = qRgb(0
     return f;
 }
 
+// How many distinct pixel buffers the workspace's pictures and images
+// hold: the measure of memory for large photos.
+int distinctBuffers(const Workspace& ws)
+{
+    QSet<const uchar*> seen;
+    for (const Surface* s : {&ws.Picture1, &ws.Buff, &ws.Picture2, &ws.Picture4, &ws.Picture5}) {
+        if (s->picture())
+            seen.insert(s->picture()->constBits());
+        if (!s->isBlank() && !s->image().isNull())
+            seen.insert(s->image().constBits());
+    }
+    return int(seen.size());
+}
+
 }  // namespace
 
 class TestImageCommands : public QObject {
@@ -293,6 +307,48 @@ private slots:
     }
 
     // --- Mirroring ---
+
+    // Each command makes at most one new full-size buffer, and commands
+    // repeated on the same pictures make none: results stay exact all along.
+    void commandsMakeNoNeedlessCopies()
+    {
+        const QImage a = testing::patternImage(40, 30, 1), b = testing::patternImage(40, 30, 2);
+        Fixture mix;
+        mix.ws.MixMode = kTrue;
+        mix.first(a);
+        mix.second(b);
+        QCOMPARE(distinctBuffers(mix.ws), 2);  // the two decoded pictures
+        mix.ws.HScroll1.Value = 255;
+        mix.commands.HScroll1_Change();
+        QCOMPARE(distinctBuffers(mix.ws), 3);  // and the composite
+        QCOMPARE(mix.ws.Picture2.image(), a);
+        mix.commands.HFlipDest_Click();
+        QCOMPARE(distinctBuffers(mix.ws), 3);  // mirrored into the composite's pixels
+        QCOMPARE(mix.ws.Picture4.image(), b.mirrored(true, false));
+        QCOMPARE(mix.ws.Picture2.image(), mix.ws.Picture4.image());
+        mix.commands.HFlipSource_Click();
+        QCOMPARE(distinctBuffers(mix.ws), 4);
+        QCOMPARE(mix.ws.Picture1.image(), a.mirrored(true, false));
+        mix.commands.HFlipSource_Click();
+        mix.commands.HFlipDest_Click();
+        mix.commands.HFlipDest_Click();
+        QCOMPARE(distinctBuffers(mix.ws), 5);  // second and first mirror images, both pictures
+        QCOMPARE(mix.ws.Picture1.image(), a);
+        QCOMPARE(mix.ws.Picture4.image(), b.mirrored(true, false));
+
+        Fixture frame;
+        frame.first(frameImage(40, 30));
+        frame.second(b);
+        frame.commands.AddFrameToPict_Click();
+        QCOMPARE(distinctBuffers(frame.ws), 3);  // the framed result is shared with Picture5
+        QCOMPARE(frame.ws.Picture5.image(), frame.ws.Picture2.image());
+        frame.commands.Picture2_MouseDown(1, 0, 5, 5);
+        frame.commands.Picture2_MouseMove(1, 0, 7, 6);
+        QCOMPARE(distinctBuffers(frame.ws), 4);
+        frame.commands.Picture2_MouseMove(1, 0, 9, 8);
+        QCOMPARE(distinctBuffers(frame.ws), 4);
+        QCOMPARE(frame.ws.Picture4.image(), b);
+    }
 
     void mirroring_data()
     {

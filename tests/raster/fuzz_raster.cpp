@@ -1,6 +1,7 @@
 // libFuzzer target: the input chooses the buffers' sizes, strides and
 // pixels, a primitive and its rectangle; every fast implementation must give
 // the reference's pixels and leave the fences around both buffers intact.
+// Operation 4 is the area reduction of the whole source onto the whole target.
 #include <cstring>
 
 #include "pixel_buffer.h"
@@ -36,6 +37,7 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
                              : R::StretchBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7]);
     case 2: return reference ? R::reference::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                              : R::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
+    case 4: return reference ? R::reference::ReduceArea(db, sb) : R::ReduceArea(db, sb);
     default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                               : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
@@ -48,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in{data, size};
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
     const int sw = in.take<std::uint8_t>() % 80, sh = in.take<std::uint8_t>() % 40;
-    const int op = in.take<std::uint8_t>() % 4;
+    const int op = in.take<std::uint8_t>() % 5;
     int args[8];
     for (int& a : args) {
         // Mostly small numbers near the buffers, sometimes any 32-bit value.
