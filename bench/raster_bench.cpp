@@ -1,10 +1,12 @@
 // The raster primitives against memcpy of the destination bytes (the bound)
 // and against Qt's painter doing the same work. Names: OP/IMPL/WxH, where
-// WxH is the destination size.
+// WxH is the destination size (the source size for fit, the reduction of a
+// photo into a 640 x 480 box, against QImage's smooth scaling).
 #include <benchmark/benchmark.h>
 
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cstring>
 
 #include "raster/raster.h"
@@ -134,6 +136,32 @@ void memcpyBound(benchmark::State& state, int w, int h)
     }
 }
 
+// The largest size with the source's proportions inside 640 x 480, as a
+// reduced box shows a photo.
+QSize fitSize(int w, int h)
+{
+    const double s = std::min(640.0 / w, 480.0 / h);
+    return {std::max(1, int(w * s)), std::max(1, int(h * s))};
+}
+
+void fitTarvex(benchmark::State& state, int w, int h)
+{
+    QImage src = picture(w, h, 1), dst(fitSize(w, h), QImage::Format_RGB32);
+    const raster::Bitmap d = bitmap(dst), sb = bitmap(src);
+    for (auto _ : state) {
+        raster::ReduceArea(d, sb);
+        benchmark::DoNotOptimize(dst.constBits());
+    }
+}
+
+void fitQSmooth(benchmark::State& state, int w, int h)
+{
+    const QImage src = picture(w, h, 1);
+    const QSize size = fitSize(w, h);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(src.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
 int registerAll()
 {
     const std::pair<const char*, Op> ops[] = {{"copy", Op::Copy},   {"mirror_h", Op::MirrorH}, {"mirror_v", Op::MirrorV},
@@ -147,6 +175,13 @@ int registerAll()
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark((std::string(name) + "/qpainter/" + size).c_str(), qpainterOp, op, w, h)
                 ->Unit(benchmark::kMillisecond);
+        }
+        if (w >= 1920) {  // a photo reduced into a 640 x 480 box; WxH is the source
+            // Both spread the work over the cores: wall time is what counts.
+            benchmark::RegisterBenchmark(("fit/tarvex/" + size).c_str(), fitTarvex, w, h)
+                ->Unit(benchmark::kMillisecond)->UseRealTime();
+            benchmark::RegisterBenchmark(("fit/qsmooth/" + size).c_str(), fitQSmooth, w, h)
+                ->Unit(benchmark::kMillisecond)->UseRealTime();
         }
         benchmark::RegisterBenchmark(("pixel/tarvex/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
             QImage img = picture(w, h, 3);

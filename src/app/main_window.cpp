@@ -175,6 +175,9 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(13.5);
     label1_->setFont(font);
+    // Above every picture box, so a picture never hides the blend control.
+    hscroll1_->raise();
+    label1_->raise();
 
     boxes_[4]->setMouseHandler([this](PictureBox::MouseEvent kind, Qt::MouseButtons b, float x, float y) {
         onMouse(int(kind), b, x, y);
@@ -285,7 +288,7 @@ void MainWindow::onDrop(bool first, const QList<QUrl>& urls)
 void MainWindow::render()
 {
     for (PictureBox* b : boxes_)
-        b->sync();
+        b->sync(centralWidget()->size());
     label1_->setVisible(ws_.Label1.Visible);
     hscroll1_->setVisible(ws_.HScroll1.Visible);
     if (hscroll1_->value() != ws_.HScroll1.Value) {
@@ -329,6 +332,8 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     for (QWidget* bar : {toolbar1_, toolbar2_})
         if (bar)  // both exist once the constructor has built them
             bar->resize(centralWidget()->width(), kToolbarHeight);
+    if (label1_)  // the preview's place reaches the client area's edges
+        render();
 }
 
 void MainWindow::showEvent(QShowEvent* event)

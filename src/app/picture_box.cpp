@@ -14,18 +14,19 @@ PictureBox::PictureBox(const Surface* surface, QWidget* parent) : QWidget(parent
     setObjectName(surface->name());
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    sync();
+    sync(parent ? parent->size() : QSize());
 }
 
-void PictureBox::sync()
+void PictureBox::sync(QSize clientArea)
 {
-    const QRect outer(toInt32(surface_->Left), toInt32(surface_->Top), std::max(0, toInt32(surface_->Width())),
-                      std::max(0, toInt32(surface_->Height())));
-    if (geometry() != outer)
-        setGeometry(outer);
+    const view::Fit fit = view::fitInto(*surface_, view::placeOf(*surface_, clientArea));
+    const bool refit = fit.inner != fit_.inner;
+    fit_ = fit;
+    if (geometry() != fit_.outer)
+        setGeometry(fit_.outer);
     if (isVisibleTo(parentWidget()) != surface_->Visible)
         setVisible(surface_->Visible);
-    if (shownRevision_ != surface_->revision()) {
+    if (refit || shownRevision_ != surface_->revision()) {
         shownRevision_ = surface_->revision();
         update();
     }
@@ -42,7 +43,10 @@ void PictureBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QRect r = rect();
     p.fillRect(r, QColor::fromRgb(kBlankColour));
-    p.drawImage(QPoint(kBorder, kBorder), surface_->image());
+    if (fit_.reduced)
+        p.drawImage(QPoint(kBorder, kBorder), shown_.reduced(*surface_, fit_.inner));
+    else if (!surface_->isBlank())  // a blank box is all fill colour: no image is made for it
+        p.drawImage(QPoint(kBorder, kBorder), surface_->image());
     // The sunken edge: shadow above and left, light below and right.
     const int right = r.width() - 1, bottom = r.height() - 1;
     p.setPen(QColor(160, 160, 160));
@@ -63,7 +67,7 @@ void PictureBox::forward(MouseEvent kind, QMouseEvent* event)
 {
     flushMove();  // a press or release comes after the move before it
     if (mouse_) {
-        const QPointF at = event->position() - QPointF(kBorder, kBorder);
+        const QPointF at = fit_.toSurface(event->position() - QPointF(kBorder, kBorder));
         mouse_(kind, event->buttons() | event->button(), float(at.x()), float(at.y()));
     }
     event->accept();
@@ -85,7 +89,7 @@ void PictureBox::mouseReleaseEvent(QMouseEvent* event) { forward(MouseEvent::Up,
 void PictureBox::mouseMoveEvent(QMouseEvent* event)
 {
     const bool scheduled = pendingMove_.has_value();
-    pendingMove_ = {event->buttons(), event->position() - QPointF(kBorder, kBorder)};
+    pendingMove_ = {event->buttons(), fit_.toSurface(event->position() - QPointF(kBorder, kBorder))};
     if (!scheduled)
         QMetaObject::invokeMethod(this, &PictureBox::flushMove, Qt::QueuedConnection);
     event->accept();

@@ -1,12 +1,15 @@
 #pragma once
-// Shows one surface of the workspace: its persistent image 1:1 inside a
-// sunken 2-pixel border, at the surface's place. Mouse presses, moves and
-// releases and dropped files are passed on in drawing-area coordinates;
-// the box decides nothing itself.
+// Shows one surface of the workspace inside a sunken 2-pixel border, at the
+// surface's position: 1:1 when it fits its place in the window, reduced
+// when it does not. Mouse presses, moves and releases and dropped files are
+// passed on, positions in the surface's own pixels; the box decides nothing
+// itself.
 #include <QWidget>
 #include <functional>
 #include <optional>
 
+#include "view/fit.h"
+#include "view/shown_image.h"
 #include "workspace/surface.h"
 
 namespace tarvex {
@@ -20,8 +23,10 @@ public:
 
     PictureBox(const Surface* surface, QWidget* parent);
 
-    // Matches the widget to its surface: place, size, visibility, content.
-    void sync();
+    // Matches the widget to its surface (position, size, visibility,
+    // content), fitted into its place in a client area of this size.
+    void sync(QSize clientArea);
+    const view::Fit& fit() const { return fit_; }
 
     void setMouseHandler(MouseHandler handler) { mouse_ = std::move(handler); }
     void setDropHandler(DropHandler handler);
@@ -40,6 +45,8 @@ private:
 
     const Surface* surface_;
     quint64 shownRevision_ = 0;
+    view::Fit fit_;
+    view::ShownImage shown_;
     // Moves are handled once the events queued before them are: of a run of
     // moves only the last is drawn, so a slow step never builds a backlog.
     std::optional<std::pair<Qt::MouseButtons, QPointF>> pendingMove_;

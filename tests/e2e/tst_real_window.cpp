@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <cmath>
 
+#include "raster/raster.h"
+
 namespace {
 
 constexpr QRgb kBlank = 0xfff0f0f0u;
@@ -300,6 +302,69 @@ private slots:
         clickToolbarButton(3);  // "Mixeaza imaginile"
         click(client_ + QPoint(528 + 40, 648 + 16));  // the trough, left of the thumb
         QTRY_VERIFY(shown({640, 80}, second.size()) != second);
+        endProgram();
+    }
+
+    // Photos larger than the window: the composite is shown reduced, the
+    // drag is converted to picture pixels, and the saved file is full size.
+    void largeFramingRunWithTheMouse()
+    {
+        const int w = 3000, h = 2000;
+        const QImage picture = pattern(w, h, 11);
+        QImage border = pattern(w, h, 12);
+        for (int y = 200; y < h - 200; ++y)
+            for (int x = 300; x < w - 300; ++x)
+                border.setPixel(x, y, kKey);
+        picture.save(file("foto.bmp"), "bmp");
+        border.save(file("ramamare.bmp"), "bmp");
+        startAndChoose(144 + 60);
+        openThroughDialog("shift+F2", file("ramamare.bmp"));
+        openThroughDialog("ctrl+shift+F2", file("foto.bmp"));
+        key("shift+F3");
+        // The box shows 3000 x 2000 in 640 x 426: each shown pixel is 4.6875 picture pixels.
+        const double scaleX = 640.0 / w, scaleY = 426.0 / h;
+        const QPoint from(320, 213), to(260, 183);  // in the shown drawing area: up and left
+        const QPoint origin = client_ + QPoint(640 + 2, 80 + 2);
+        xdotool({"mousemove", QString::number(origin.x() + from.x()), QString::number(origin.y() + from.y())});
+        xdotool({"mousedown", "1"});
+        QTest::qWait(100);
+        for (int step = 1; step <= 3; ++step) {
+            const QPoint at = from + (to - from) * step / 3;
+            xdotool({"mousemove", QString::number(origin.x() + at.x()), QString::number(origin.y() + at.y())});
+            QTest::qWait(150);
+        }
+        xdotool({"mouseup", "1"});
+        QTest::qWait(300);
+        key("shift+F8");
+        const QImage saved = savedBitmap("Stn000foto.bmp");
+        QCOMPARE(saved.size(), QSize(w, h));
+        // The offset as the handlers compute it from the converted positions.
+        const auto converted = [](int shown, double scale) { return double(float(shown / scale)); };
+        const int startX = int(std::nearbyint(converted(from.x(), scaleX)));
+        const int startY = int(std::nearbyint(converted(from.y(), scaleY)));
+        const int px = int(std::nearbyint(converted(to.x(), scaleX) - startX));
+        const int py = int(std::nearbyint(converted(to.y(), scaleY) - startY));
+        QVERIFY2(px < -250 && py < -100, qPrintable(QStringLiteral("%1, %2").arg(px).arg(py)));
+        QImage framed = picture.copy();
+        for (int y = std::max(0, py); y < h && y - py < h; ++y)
+            for (int x = std::max(0, px); x < w && x - px < w; ++x)
+                if (border.pixel(x - px, y - py) != kKey)
+                    framed.setPixel(x, y, border.pixel(x - px, y - py));
+        QImage expected(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int sx = x + px, sy = y + py;
+                expected.setPixel(x, y, sx >= 0 && sy >= 0 && sx < w && sy < h ? framed.pixel(sx, sy) : kBlank);
+            }
+        QVERIFY(saved == expected);
+        // On screen: the area mean of the framed picture.
+        QImage reduced(640, 426, QImage::Format_RGB32);
+        QVERIFY(tarvex::raster::ReduceArea({reinterpret_cast<tarvex::raster::Pixel*>(reduced.bits()), 640, 426, 640},
+                                           {reinterpret_cast<tarvex::raster::Pixel*>(framed.bits()), w, h, w}));
+        // Columns 0 and 1 lie under the first box's border, as in the layout,
+        // and the window's right edge cuts the box at column 630.
+        const QRect visible(2, 0, 628, 426);
+        QTRY_COMPARE(shown({640, 80}, reduced.size()).copy(visible), reduced.copy(visible));
         endProgram();
     }
 

@@ -1,0 +1,21 @@
+#pragma once
+// What a reduced box shows: the surface's image reduced by area averaging,
+// kept until the surface changes or the box takes another size, so a
+// repaint of an unchanged box costs nothing.
+#include <QImage>
+
+#include "workspace/surface.h"
+
+namespace tarvex::view {
+
+class ShownImage {
+public:
+    // The surface's image reduced to `size` (no larger than the image).
+    const QImage& reduced(const Surface& surface, QSize size);
+
+private:
+    QImage image_;
+    quint64 revision_ = 0;
+};
+
+}  // namespace tarvex::view
