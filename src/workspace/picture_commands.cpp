@@ -3,6 +3,7 @@
 #include <QDir>
 #include <optional>
 
+#include "bitmap_file.h"
 #include "picture_file.h"
 #include "save_name.h"
 
@@ -171,7 +172,7 @@ void PictureCommands::saveSurface(const Surface& surface)
             name = numberedName(name, *counter);
         const QString candidate = ws_.PathParts.Folder + name;
         if (!entryExists(candidate)) {
-            const WriteResult written = writeBitmapNoReplace(surface.image(), candidate);
+            const WriteResult written = writeBitmapNoReplace(surface.image(), candidate, writeOptions_);
             if (written.outcome == WriteOutcome::Written)
                 return;
             if (written.outcome == WriteOutcome::Failed) {

@@ -3,6 +3,7 @@
 // changes the workspace and returns; none touches a widget.
 #include <functional>
 
+#include "bitmap_file.h"
 #include "prompts.h"
 #include "workspace.h"
 
@@ -34,6 +35,9 @@ public:
     // The separator at which a chosen path is split into folder and name.
     static QChar pathSeparator();
 
+    // How saved files are written; tests reach into the write through it.
+    void setWriteOptions(WriteOptions options) { writeOptions_ = std::move(options); }
+
 private:
     using AskName = std::function<QString()>;
     void openFirst(bool closeFirst, const AskName& ask);
@@ -47,6 +51,7 @@ private:
 
     Workspace& ws_;
     UserPrompts& prompts_;
+    WriteOptions writeOptions_;
 };
 
 }  // namespace tarvex

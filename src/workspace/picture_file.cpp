@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -172,91 +171,6 @@ QString readerFailure(QImageReader::ImageReaderError error)
     }
 }
 
-QString writeFailure(int error)
-{
-    switch (error) {
-    case ENOENT: return reason("dosarul nu exista");
-    case ENOTDIR: return reason("o parte a caii nu este un dosar");
-    case EACCES:
-    case EPERM: return reason("nu aveti dreptul sa scrieti in dosar");
-    case ENOSPC:
-    case EDQUOT: return reason("nu mai este loc pe disc");
-    case EROFS: return reason("discul poate fi doar citit");
-    case ENAMETOOLONG: return reason("numele este prea lung");
-    default: return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-
-// Writes all of data to fd; 0, or the errno of the failure.
-int writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return 0;
-}
-
-// Packs a row of 0xAARRGGBB pixels into BMP's blue, green, red bytes.
-void packRow24(const quint32* in, int width, char* out)
-{
-    int x = 0;
-    for (; x + 4 <= width; x += 4, out += 12) {  // four pixels make three words
-        const quint32 p0 = in[x] & 0xffffffu, p1 = in[x + 1] & 0xffffffu;
-        const quint32 p2 = in[x + 2] & 0xffffffu, p3 = in[x + 3] & 0xffffffu;
-        qToLittleEndian<quint32>(p0 | p1 << 24, out);
-        qToLittleEndian<quint32>(p1 >> 8 | p2 << 16, out + 4);
-        qToLittleEndian<quint32>(p2 >> 16 | p3 << 8, out + 8);
-    }
-    for (; x < width; ++x, out += 3) {
-        out[0] = char(in[x]);
-        out[1] = char(in[x] >> 8);
-        out[2] = char(in[x] >> 16);
-    }
-}
-
-// Writes the image as a 24-bit, bottom-up BMP: the plain format every
-// reader knows, a quarter smaller than 32 bits and quick to pack.
-// Returns 0, or the errno of the failure.
-int writeBmp24(int fd, const QImage& source)
-{
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
-    const int width = image.width(), height = image.height();
-    const qint64 rowBytes = (qint64(width) * 3 + 3) / 4 * 4;
-    const qint64 dataBytes = rowBytes * height;
-    if (54 + dataBytes > 0xffffffffLL)
-        return EFBIG;
-    char header[54] = {'B', 'M'};
-    qToLittleEndian<quint32>(quint32(54 + dataBytes), header + 2);
-    qToLittleEndian<quint32>(54, header + 10);           // where the pixels start
-    qToLittleEndian<quint32>(40, header + 14);           // BITMAPINFOHEADER
-    qToLittleEndian<qint32>(width, header + 18);
-    qToLittleEndian<qint32>(height, header + 22);        // positive: bottom row first
-    qToLittleEndian<quint16>(1, header + 26);            // planes
-    qToLittleEndian<quint16>(24, header + 28);           // bits per pixel
-    qToLittleEndian<quint32>(quint32(dataBytes), header + 34);
-    qToLittleEndian<qint32>(3780, header + 38);          // 96 dots per inch
-    qToLittleEndian<qint32>(3780, header + 42);
-    if (const int error = writeAll(fd, header, sizeof header))
-        return error;
-    // Rows are packed into a buffer of about a megabyte and written in one go.
-    const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / std::max<qint64>(rowBytes, 1)));
-    std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, std::max(height, 1))), 0);
-    for (int y = height - 1; y >= 0;) {
-        std::size_t used = 0;
-        for (int n = 0; n < rowsPerChunk && y >= 0; ++n, --y, used += std::size_t(rowBytes))
-            packRow24(reinterpret_cast<const quint32*>(image.constScanLine(y)), width, chunk.data() + used);
-        if (const int error = writeAll(fd, chunk.data(), used))
-            return error;
-    }
-    return 0;
-}
-
 }  // namespace
 
 LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode)
@@ -307,59 +221,6 @@ bool entryExists(const QString& path)
 {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
-WriteResult writeBitmapNoReplace(const QImage& image, const QString& path)
-{
-    WriteResult result;
-    const QFileInfo target(path);
-    const QString folder = target.dir().path();
-    QTemporaryFile temp(folder + QStringLiteral("/.tarvex-XXXXXX.part"));
-    if (!temp.open()) {
-        struct stat st {};
-        const bool folderMissing = ::stat(QFile::encodeName(folder).constData(), &st) != 0;
-        result.failure = writeFailure(folderMissing ? errno : (S_ISDIR(st.st_mode) ? EACCES : ENOTDIR));
-        return result;
-    }
-    // A temporary file is private to its owner; the picture gets the
-    // permissions any new file of this user gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(temp.handle(), 0666 & ~mask);
-    // The data must be on the disk before the name appears, or a power
-    // cut could leave a named file without its pixels.
-    if (const int error = writeBmp24(temp.handle(), image); error != 0 || ::fsync(temp.handle()) != 0) {
-        result.failure = writeFailure(error != 0 ? error : errno);
-        return result;
-    }
-    const QByteArray from = QFile::encodeName(temp.fileName());
-    const QByteArray to = QFile::encodeName(path);
-    // link() fails instead of replacing an existing name: the name is
-    // claimed only if nobody took it since the existence test.
-    if (::link(from.constData(), to.constData()) == 0) {
-        result.outcome = WriteOutcome::Written;
-        return result;
-    }
-    const int error = errno;
-    if (error == EEXIST) {
-        result.outcome = WriteOutcome::NameTaken;
-        return result;
-    }
-#ifdef RENAME_NOREPLACE
-    // File systems without hard links (FAT on a memory stick) may still
-    // rename without replacing.
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
-        temp.setAutoRemove(false);
-        result.outcome = WriteOutcome::Written;
-        return result;
-    }
-    if (errno == EEXIST) {
-        result.outcome = WriteOutcome::NameTaken;
-        return result;
-    }
-#endif
-    result.failure = writeFailure(error);
-    return result;
 }
 
 }  // namespace tarvex

@@ -1,6 +1,6 @@
 #pragma once
-// Reading pictures from files and writing bitmaps, with the reasons a person
-// needs when either fails.
+// Reading pictures from files, with the reasons a person needs when that
+// fails, and the existence test of the saved names.
 #include <QString>
 #include <functional>
 
@@ -25,19 +25,6 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
 // Pictures whose decoded pixels would take more than this are refused
 // before anything large is allocated.
 inline constexpr qint64 kMaxPictureBytes = qint64(1) << 30;
-
-enum class WriteOutcome { Written, NameTaken, Failed };
-
-struct WriteResult {
-    WriteOutcome outcome = WriteOutcome::Failed;
-    QString failure;  // why, in Romanian, when Failed
-};
-
-// Writes the image as a BMP file under exactly `path`, but only if no entry
-// of that name exists at the moment the file appears: the data goes to a
-// temporary file in the same folder first, so a crash or a full disk never
-// leaves half a file, and an existing file is never replaced.
-WriteResult writeBitmapNoReplace(const QImage& image, const QString& path);
 
 // Whether any directory entry of exactly this name exists: a file, a folder,
 // a link (even one that leads nowhere). No wildcards.

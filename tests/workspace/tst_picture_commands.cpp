@@ -7,6 +7,7 @@
 
 #include "test_support.h"
 #include "workspace/picture_commands.h"
+#include "workspace/bitmap_file.h"
 #include "workspace/picture_file.h"
 
 using namespace tarvex;

@@ -1,0 +1,260 @@
+#include "bitmap_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvex {
+
+namespace {
+
+// Writes all of data to fd; 0, or the errno of the failure.
+int writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+// Packs a row of 0xAARRGGBB pixels into BMP's blue, green, red bytes.
+void packRow24(const quint32* in, int width, char* out)
+{
+    int x = 0;
+    for (; x + 4 <= width; x += 4, out += 12) {  // four pixels make three words
+        const quint32 p0 = in[x] & 0xffffffu, p1 = in[x + 1] & 0xffffffu;
+        const quint32 p2 = in[x + 2] & 0xffffffu, p3 = in[x + 3] & 0xffffffu;
+        qToLittleEndian<quint32>(p0 | p1 << 24, out);
+        qToLittleEndian<quint32>(p1 >> 8 | p2 << 16, out + 4);
+        qToLittleEndian<quint32>(p2 >> 16 | p3 << 8, out + 8);
+    }
+    for (; x < width; ++x, out += 3) {
+        out[0] = char(in[x]);
+        out[1] = char(in[x] >> 8);
+        out[2] = char(in[x] >> 16);
+    }
+}
+
+// Writes the image as a 24-bit, bottom-up BMP: the plain format every
+// reader knows, a quarter smaller than 32 bits and quick to pack.
+// Returns 0, or the errno of the failure.
+int writeBmp24(int fd, const QImage& source)
+{
+    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    const int width = image.width(), height = image.height();
+    const qint64 rowBytes = (qint64(width) * 3 + 3) / 4 * 4;
+    const qint64 dataBytes = rowBytes * height;
+    if (54 + dataBytes > 0xffffffffLL)
+        return EFBIG;
+    char header[54] = {'B', 'M'};
+    qToLittleEndian<quint32>(quint32(54 + dataBytes), header + 2);
+    qToLittleEndian<quint32>(54, header + 10);           // where the pixels start
+    qToLittleEndian<quint32>(40, header + 14);           // BITMAPINFOHEADER
+    qToLittleEndian<qint32>(width, header + 18);
+    qToLittleEndian<qint32>(height, header + 22);        // positive: bottom row first
+    qToLittleEndian<quint16>(1, header + 26);            // planes
+    qToLittleEndian<quint16>(24, header + 28);           // bits per pixel
+    qToLittleEndian<quint32>(quint32(dataBytes), header + 34);
+    qToLittleEndian<qint32>(3780, header + 38);          // 96 dots per inch
+    qToLittleEndian<qint32>(3780, header + 42);
+    if (const int error = writeAll(fd, header, sizeof header))
+        return error;
+    // Rows are packed into a buffer of about a megabyte and written in one go.
+    const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / std::max<qint64>(rowBytes, 1)));
+    std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, std::max(height, 1))), 0);
+    for (int y = height - 1; y >= 0;) {
+        std::size_t used = 0;
+        for (int n = 0; n < rowsPerChunk && y >= 0; ++n, --y, used += std::size_t(rowBytes))
+            packRow24(reinterpret_cast<const quint32*>(image.constScanLine(y)), width, chunk.data() + used);
+        if (const int error = writeAll(fd, chunk.data(), used))
+            return error;
+    }
+    return 0;
+}
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Takes fd in place of the one held; errno stays as the call that made fd left it.
+    void reset(int fd)
+    {
+        const int error = errno;
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+        errno = error;
+    }
+    // Closes now and tells whether the close reported a failure (a network
+    // file system may report a write error only here).
+    int close()
+    {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+// The temporary file the data goes to before it gets its name: unnamed
+// where the file system offers it, so that nothing can be left behind;
+// otherwise a hidden name, removed on every path out.
+class TemporaryFile {
+public:
+    TemporaryFile(int folder, bool named) : folder_(folder)
+    {
+        constexpr mode_t mode = 0666;  // less the umask, as for any new file
+        if (!named) {
+            fd_.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+            if (fd_.valid() || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+                return;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            name_ = QStringLiteral(".tarvex-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+                        .toLatin1();
+            fd_.reset(::openat(folder, name_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
+            if (fd_.valid() || errno != EEXIST)
+                return;
+        }
+    }
+    ~TemporaryFile()
+    {
+        if (!name_.isEmpty())
+            ::unlinkat(folder_, name_.constData(), 0);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+    int close() { return fd_.close(); }
+
+    // Gives the file the name `target` in the folder, failing with EEXIST
+    // rather than replacing anything. 0, or the errno of the failure.
+    int link(const QByteArray& target)
+    {
+        if (name_.isEmpty()) {
+            // An unnamed file is named through its descriptor; the /proc
+            // path needs no privilege, AT_EMPTY_PATH serves without /proc.
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
+            if (::linkat(AT_FDCWD, self.constData(), folder_, target.constData(), AT_SYMLINK_FOLLOW) == 0)
+                return 0;
+            if (errno != ENOENT)
+                return errno;
+            return ::linkat(fd_.get(), "", folder_, target.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        }
+        if (::linkat(folder_, name_.constData(), folder_, target.constData(), 0) == 0)
+            return 0;
+        const int error = errno;
+        if (error == EEXIST)
+            return error;
+        // File systems without hard links (FAT on a memory stick) may still
+        // rename without replacing.
+        if (::renameat2(folder_, name_.constData(), folder_, target.constData(), RENAME_NOREPLACE) == 0) {
+            name_.clear();
+            return 0;
+        }
+        return errno == EINVAL ? error : errno;
+    }
+
+private:
+    int folder_;
+    Fd fd_;
+    QByteArray name_;
+};
+
+}  // namespace
+
+QString writeFailure(int error)
+{
+    const auto text = [](const char* latin1) { return QString::fromLatin1(latin1); };
+    switch (error) {
+    case ENOENT: return text("dosarul nu exista");
+    case ENOTDIR: return text("o parte a caii nu este un dosar");
+    case EACCES:
+    case EPERM: return text("nu aveti dreptul sa scrieti in dosar");
+    case ENOSPC: return text("nu mai este loc pe disc");
+    case EDQUOT: return text("ati depasit spatiul pe disc care va este alocat");
+    case EFBIG: return text("fisierul ar fi prea mare pentru acest disc");
+    case EROFS: return text("discul poate fi doar citit");
+    case ENAMETOOLONG: return text("numele este prea lung");
+    case EIO: return text("discul a raportat o eroare de citire sau scriere");
+    default:
+        return text("rezultatul nu a fost salvat (eroare a sistemului: %1)")
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
+WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options)
+{
+    WriteResult result;
+    const QFileInfo target(path);
+    const Fd folder(::open(QFile::encodeName(target.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) {
+        result.failure = writeFailure(errno);
+        return result;
+    }
+    TemporaryFile temp(folder.get(), options.namedTemporary);
+    if (!temp.valid()) {
+        result.failure = writeFailure(errno);
+        return result;
+    }
+    // The data must be on the disk before the name appears, or a power cut
+    // could leave a named file without its pixels.
+    int error = writeBmp24(temp.fd(), image);
+    if (error == 0 && ::fsync(temp.fd()) != 0)
+        error = errno;
+    if (error != 0) {
+        result.failure = writeFailure(error);
+        return result;
+    }
+    if (options.beforeNaming)
+        options.beforeNaming();
+    error = temp.link(QFile::encodeName(target.fileName()));
+    if (error == EEXIST) {
+        result.outcome = WriteOutcome::NameTaken;
+        return result;
+    }
+    if (error == 0)
+        error = temp.close();
+    // The new name itself must reach the disk too, or a power cut could
+    // lose a file reported as saved.
+    if (error == 0 && ::fsync(folder.get()) != 0)
+        error = errno;
+    if (error != 0) {
+        result.failure = writeFailure(error);
+        return result;
+    }
+    result.outcome = WriteOutcome::Written;
+    return result;
+}
+
+}  // namespace tarvex

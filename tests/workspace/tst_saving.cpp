@@ -1,0 +1,224 @@
+// Saving on real file systems: a read-only mount, a full one, and the
+// fallback for file systems without unnamed temporary files. The mounts
+// need root (CI runs as root); elsewhere those cases are skipped and say so.
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_support.h"
+#include "workspace/bitmap_file.h"
+#include "workspace/picture_commands.h"
+
+using namespace tarvex;
+using testing::ScriptedPrompts;
+
+namespace {
+
+// A file system mounted on a fresh folder for one test, unmounted after.
+class Mount {
+public:
+    // Returns an empty string when it mounted, or why not.
+    QString mountTmpfs(const QByteArray& options)
+    {
+        return attempt(::mount("tmpfs", path().constData(), "tmpfs", 0, options.constData()));
+    }
+    // A read-only view of `source`.
+    QString bindReadOnly(const QString& source)
+    {
+        const QByteArray from = QFile::encodeName(source);
+        if (::mount(from.constData(), path().constData(), nullptr, MS_BIND, nullptr) != 0)
+            return attempt(-1);
+        mounted_ = true;
+        return attempt(::mount(nullptr, path().constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr));
+    }
+    ~Mount()
+    {
+        if (mounted_)
+            ::umount2(path().constData(), MNT_DETACH);
+    }
+    QString folder() const { return dir_.path() + QStringLiteral("/mnt"); }
+
+private:
+    QByteArray path() const
+    {
+        QDir().mkpath(folder());
+        return QFile::encodeName(folder());
+    }
+    QString attempt(int result)
+    {
+        if (result == 0) {
+            mounted_ = true;
+            return {};
+        }
+        return QStringLiteral("cannot mount a test file system (%1); run as root to test it")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+};
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Saves Picture2's image through the save command into `folder` as if the
+// second picture were `name` there; returns the messages shown.
+QStringList saveInto(const QString& folder, const QImage& image, const QString& name = QStringLiteral("poza.jpg"),
+                     WriteOptions options = {})
+{
+    Workspace ws;
+    ws.Form_Load();
+    ScriptedPrompts prompts;
+    PictureCommands commands(ws, prompts);
+    commands.setWriteOptions(std::move(options));
+    ws.Picture2.setPicture(std::make_shared<const QImage>(image));
+    ws.PathParts = {folder + QLatin1Char('/'), name};
+    commands.Save_Click();
+    return prompts.messages;
+}
+
+}  // namespace
+
+class TestSaving : public QObject {
+    Q_OBJECT
+private slots:
+    void readOnlyFileSystemSaysSo()
+    {
+        QTemporaryDir source;
+        Mount mount;
+        if (const QString why = mount.bindReadOnly(source.path()); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QStringList messages = saveInto(mount.folder(), testing::patternImage(5, 4));
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("discul poate fi doar citit")), qPrintable(messages[0]));
+        QVERIFY(messages[0].contains(QStringLiteral("Stn000poza.jpg")));
+        QVERIFY(entries(source.path()).isEmpty());
+    }
+
+    void fullFileSystemSaysSoAndLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("unnamed temporary file") << false;
+        QTest::newRow("named temporary file") << true;
+    }
+    void fullFileSystemSaysSoAndLeavesNothing()
+    {
+        QFETCH(bool, named);
+        Mount mount;
+        if (const QString why = mount.mountTmpfs("size=64k"); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        WriteOptions options;
+        options.namedTemporary = named;
+        const QStringList messages = saveInto(mount.folder(), testing::patternImage(200, 150), QStringLiteral("p.jpg"),
+                                              options);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("nu mai este loc pe disc")), qPrintable(messages[0]));
+        QCOMPARE(entries(mount.folder()), QStringList());
+        // And a picture that fits is saved there after all.
+        QCOMPARE(saveInto(mount.folder(), testing::patternImage(20, 15), QStringLiteral("p.jpg"), options),
+                 QStringList());
+        QCOMPARE(entries(mount.folder()), QStringList{QStringLiteral("Stn000p.jpg")});
+    }
+
+    // Whichever temporary file the file system allows, the result is the
+    // same file, and no temporary one stays.
+    void namedFallbackWritesTheSameFile()
+    {
+        QTemporaryDir folder;
+        const QImage image = testing::patternImage(13, 7, 4);
+        for (bool named : {false, true}) {
+            const QString path = folder.filePath(named ? QStringLiteral("b.bmp") : QStringLiteral("a.bmp"));
+            WriteOptions options;
+            options.namedTemporary = named;
+            QStringList during;
+            options.beforeNaming = [&] { during = entries(folder.path()); };
+            QCOMPARE(int(writeBitmapNoReplace(image, path, options).outcome), int(WriteOutcome::Written));
+            QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), image);
+            // The unnamed file has no name in the folder even while it is written.
+            QCOMPARE(during.size(), named ? 2 : 0);  // a.bmp and the hidden name, or nothing at all
+            if (named)
+                QVERIFY(during.filter(QStringLiteral(".part")).size() == 1);
+        }
+        QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("a.bmp"), QStringLiteral("b.bmp")}));
+        QFile a(folder.filePath(QStringLiteral("a.bmp"))), b(folder.filePath(QStringLiteral("b.bmp")));
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QCOMPARE(a.readAll(), b.readAll());
+    }
+
+    void aNameTakenDuringTheWriteNumbersOnward()
+    {
+        QTemporaryDir folder;
+        WriteOptions options;
+        int taken = 0;
+        options.beforeNaming = [&] {
+            if (taken++ == 0) {  // someone else saves Stn000 while our data is written
+                QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
+                QVERIFY(other.open(QIODevice::WriteOnly));
+                other.write("altcineva");
+            }
+        };
+        QCOMPARE(saveInto(folder.path(), testing::patternImage(6, 6), QStringLiteral("poza.jpg"), options),
+                 QStringList());
+        QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("Stn000poza.jpg"), QStringLiteral("Stn001poza.jpg")}));
+        QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(other.readAll(), QByteArray("altcineva"));
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn001poza.jpg"))).convertToFormat(QImage::Format_RGB32),
+                 testing::patternImage(6, 6));
+    }
+
+    void permissionsFollowTheUmask()
+    {
+        QTemporaryDir folder;
+        const mode_t previous = ::umask(027);
+        const WriteResult r = writeBitmapNoReplace(testing::patternImage(2, 2), folder.filePath(QStringLiteral("m.bmp")));
+        ::umask(previous);
+        QCOMPARE(int(r.outcome), int(WriteOutcome::Written));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(folder.filePath(QStringLiteral("m.bmp"))).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0640);
+    }
+
+    void aNameTooLongSaysSo()
+    {
+        QTemporaryDir folder;
+        const QStringList messages = saveInto(folder.path(), testing::patternImage(2, 2), QString(300, QLatin1Char('n')));
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("numele este prea lung")), qPrintable(messages[0]));
+        QCOMPARE(entries(folder.path()), QStringList());
+    }
+
+    void everyFailureHasItsOwnReason_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read-only") << EROFS << "discul poate fi doar citit";
+        QTest::newRow("no space") << ENOSPC << "nu mai este loc pe disc";
+        QTest::newRow("quota") << EDQUOT << "spatiul pe disc care va este alocat";
+        QTest::newRow("too large") << EFBIG << "prea mare";
+        QTest::newRow("no permission") << EACCES << "nu aveti dreptul";
+        QTest::newRow("not permitted") << EPERM << "nu aveti dreptul";
+        QTest::newRow("name too long") << ENAMETOOLONG << "numele este prea lung";
+        QTest::newRow("folder missing") << ENOENT << "dosarul nu exista";
+        QTest::newRow("not a folder") << ENOTDIR << "nu este un dosar";
+        QTest::newRow("input/output") << EIO << "eroare de citire sau scriere";
+        QTest::newRow("anything else") << EXDEV << "nu a fost salvat";
+    }
+    void everyFailureHasItsOwnReason()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        const QString text = writeFailure(error);
+        QVERIFY2(text.contains(reason), qPrintable(text));
+        if (error == EXDEV)  // the system's own words come along
+            QVERIFY(text.contains(QString::fromLocal8Bit(std::strerror(EXDEV))));
+    }
+};
+
+QTEST_MAIN(TestSaving)
+#include "tst_saving.moc"
