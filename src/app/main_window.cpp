@@ -281,7 +281,19 @@ void MainWindow::onDrop(bool first, const QList<QUrl>& urls)
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return;
     const QString path = urls.first().toLocalFile();
-    first ? pictures_.openFirstAs(path) : pictures_.openSecondAs(path);
+    // The drop is over as soon as it is accepted: the program the file came
+    // from must not wait for the decode, nor for a message about it.
+    QMetaObject::invokeMethod(
+        this, [this, first, path] { first ? openAs(path, QString()) : openAs(QString(), path); },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::openAs(const QString& first, const QString& second)
+{
+    if (!first.isEmpty())
+        pictures_.openFirstAs(first);
+    if (!second.isEmpty())
+        pictures_.openSecondAs(second);
     render();
 }
 

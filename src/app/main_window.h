@@ -45,6 +45,10 @@ public:
     // Brings every widget in line with the workspace.
     void render();
 
+    // Opens the named files as if chosen in the open dialogs of the current
+    // mode, the first picture before the second; an empty name is skipped.
+    void openAs(const QString& first, const QString& second);
+
     QFileDialog* fileDialog() const { return cdlg_; }
     PictureCommands& pictureCommands() { return pictures_; }
 

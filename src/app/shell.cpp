@@ -1,5 +1,7 @@
 #include "shell.h"
 
+#include <utility>
+
 #include "about/about_window.h"
 #include "chooser.h"
 #include "icons.h"
@@ -39,6 +41,15 @@ void Shell::enterMode(bool mixing)
     workspace_.MixMode = mixing ? kTrue : kFalse;
     main_->setMixingMode(mixing);
     chooser_->hide();
+    if (!pending_.isEmpty()) {
+        // From the event loop, once the window is on the screen: a message
+        // about a file then stands over the window it belongs to.
+        const QStringList files = std::exchange(pending_, {});
+        const QString first = files.size() >= 2 ? files[0] : QString();
+        const QString second = files.size() >= 2 ? files[1] : files[0];
+        QMetaObject::invokeMethod(
+            main_.get(), [window = main_.get(), first, second] { window->openAs(first, second); }, Qt::QueuedConnection);
+    }
 }
 
 void Shell::Command1_Click()

@@ -3,6 +3,7 @@
 // window in one of its two modes, and the About window.
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,12 @@ public:
     ~Shell() override;
 
     void start();  // shows the chooser
+
+    // Files named on the command line: opened once, at the first choice of
+    // a mode, as if chosen in that mode's open dialog. One file is the
+    // second picture (the photo, in either mode); two are the first and the
+    // second. Empty names are skipped.
+    void openAtFirstChoice(QStringList files) { pending_ = std::move(files); }
 
     void Command1_Click();
     void Command2_Click();
@@ -49,6 +56,7 @@ private:
     std::unique_ptr<MainWindow> main_;
     QPointer<AboutWindow> about_;
     bool loaded_ = false;
+    QStringList pending_;
 };
 
 }  // namespace tarvex

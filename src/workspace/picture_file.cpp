@@ -8,8 +8,10 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -106,7 +108,8 @@ bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
     if (h->width <= 0 || h->bits <= 0 || h->bits > 32)
         return false;
     const qint64 rowBytes = ((h->width * h->bits + 31) / 32) * 4;
-    return h->offset + rowBytes * h->height > fileSize;
+    // offset + rowBytes * height > fileSize, without a product that can overflow.
+    return h->offset > fileSize || (h->height > 0 && rowBytes > (fileSize - h->offset) / h->height);
 }
 
 // The size the file says its picture has, where it can be told.
@@ -120,34 +123,48 @@ QSize declaredSize(QImageReader& reader, const QByteArray& head)
 }
 
 // libjpeg reports damaged or cut-off data as warnings and still gives a
-// picture; Qt passes those warnings on as messages. They are caught here
-// for the length of one decode.
+// picture; Qt passes those warnings on as messages, from the thread that
+// decodes. One message handler, installed once, counts them for the decode
+// running on the calling thread, so decodes on several threads at once
+// keep their counts apart.
 class DecodeWarnings {
 public:
-    DecodeWarnings() : previous_(qInstallMessageHandler(&DecodeWarnings::handle)) { active() = this; }
-    ~DecodeWarnings()
+    DecodeWarnings()
     {
-        qInstallMessageHandler(previous_);
-        active() = nullptr;
+        static const bool installed = [] {
+            previous().store(qInstallMessageHandler(&DecodeWarnings::handle));
+            return true;
+        }();
+        Q_UNUSED(installed);
+        current() = this;
     }
+    ~DecodeWarnings() { current() = nullptr; }
+    DecodeWarnings(const DecodeWarnings&) = delete;
+    DecodeWarnings& operator=(const DecodeWarnings&) = delete;
     bool any() const { return count_ > 0; }
 
 private:
-    static DecodeWarnings*& active()
+    static DecodeWarnings*& current()
     {
-        static DecodeWarnings* current = nullptr;
-        return current;
+        thread_local DecodeWarnings* decode = nullptr;
+        return decode;
+    }
+    static std::atomic<QtMessageHandler>& previous()
+    {
+        static std::atomic<QtMessageHandler> handler{nullptr};
+        return handler;
     }
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (DecodeWarnings* self = active(); self && type == QtWarningMsg) {
+        if (DecodeWarnings* self = current(); self && type == QtWarningMsg) {
             ++self->count_;
             return;
         }
-        if (DecodeWarnings* self = active(); self && self->previous_)
-            self->previous_(type, context, text);
+        if (const QtMessageHandler before = previous().load())
+            before(type, context, text);
+        else  // Qt's default: the formatted message on standard error
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
     }
-    QtMessageHandler previous_;
     int count_ = 0;
 };
 
@@ -191,11 +208,15 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
         result.failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");
         return result;
     }
-    QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
+    static const bool limited = [] {  // process-wide, so set once, before any decode
+        QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
+        return true;
+    }();
+    Q_UNUSED(limited);
     QImageReader reader(&file, format);
     reader.setAutoTransform(true);
     const QSize declared = declaredSize(reader, head);
-    if (declared.isValid() && qint64(declared.width()) * declared.height() * 4 > kMaxPictureBytes) {
+    if (declared.isValid() && qint64(declared.width()) * declared.height() > kMaxPictureBytes / 4) {
         result.failure = QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
                              .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
         return result;

@@ -1,6 +1,7 @@
 #include "surface.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "conversions.h"
 
@@ -32,8 +33,8 @@ raster::Bitmap view(const QImage& image, const uchar* bits)
 
 quint64 nextRevision()
 {
-    static quint64 counter = 0;  // the user-interface thread is the only caller
-    return ++counter;
+    static std::atomic<quint64> counter{0};  // workspaces of a batch run live on several threads
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 }  // namespace

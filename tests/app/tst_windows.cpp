@@ -383,6 +383,61 @@ private slots:
         QCOMPARE(next(control("Picture2")), control("HScroll1"));
     }
 
+    // Files named on the command line open at the first choice of a mode,
+    // as if chosen in its dialog, and only then.
+    void filesFromTheCommandLine_data()
+    {
+        QTest::addColumn<bool>("mixing");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("one file, mixing: the second picture") << true << QStringList{"a.bmp"} << "" << "a.bmp" << 0;
+        QTest::newRow("one file, framing: the picture") << false << QStringList{"b.bmp"} << "" << "b.bmp" << 0;
+        QTest::newRow("two files, mixing") << true << QStringList{"a.bmp", "b.bmp"} << "a.bmp" << "b.bmp" << 0;
+        QTest::newRow("two files, framing: frame and picture") << false << QStringList{"b.bmp", "a.bmp"} << "b.bmp"
+                                                               << "a.bmp" << 0;
+        QTest::newRow("a missing file") << true << QStringList{"a.bmp", "lipsa.bmp"} << "a.bmp" << "" << 1;
+    }
+    void filesFromTheCommandLine()
+    {
+        QFETCH(bool, mixing);
+        QFETCH(QStringList, files);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(int, messages);
+        QVERIFY(dir_.isValid());
+        const QDir dir(dir_.path());
+        testing::writePicture(dir, "a.bmp", testing::patternImage(6, 5, 1));
+        testing::writePicture(dir, "b.bmp", testing::patternImage(3, 3, 2));
+        QStringList paths;
+        for (const QString& f : files)
+            paths << dir.filePath(f);
+        shell_->openAtFirstChoice(paths);
+        mixing ? shell_->Command1_Click() : shell_->Command2_Click();
+        QStringList shown;
+        main()->setMessageSink([&](const QString& m) { shown << m; });
+        Workspace& ws = shell_->workspace();
+        QCOMPARE(ws.FirstEmpty, kTrue);  // the window is up before anything is read
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), messages);
+        if (messages)
+            QVERIFY(shown[0].contains(QStringLiteral("lipsa.bmp")) && shown[0].contains(QStringLiteral("nu exista")));
+        QCOMPARE(ws.FirstEmpty, first.isEmpty() ? kTrue : kFalse);
+        QCOMPARE(ws.SecondEmpty, second.isEmpty() ? kTrue : kFalse);
+        if (!first.isEmpty())
+            QCOMPARE(ws.FirstFileName, dir.filePath(first));
+        if (!second.isEmpty()) {
+            QCOMPARE(ws.SecondFileName, dir.filePath(second));
+            QCOMPARE(ws.PathParts.Name, second);
+        }
+        // Once only: leaving and choosing again opens nothing.
+        main()->run(mixing ? Command::Exit : Command::FinRama);
+        mixing ? shell_->Command1_Click() : shell_->Command2_Click();
+        QCoreApplication::processEvents();
+        QVERIFY(!ws.Picture2.picture());  // emptied on leaving, not opened again
+    }
+
     void droppedFilesOpenAsTheDialogWould()
     {
         QVERIFY(dir_.isValid());
@@ -402,14 +457,23 @@ private slots:
             QCoreApplication::sendEvent(target, &event);
         };
         drop("Picture1", {QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+        // The drop returns before the picture is read: the program the file
+        // came from is not kept waiting.
+        QVERIFY(ws.FirstFileName.isEmpty());
+        QCOMPARE(ws.FirstEmpty, kTrue);
+        QCoreApplication::processEvents();
         QCOMPARE(ws.FirstFileName, a);
         QCOMPARE(ws.Picture1.image(), testing::patternImage(6, 5, 1));
         drop("Picture2", {QUrl::fromLocalFile(b)});
+        QCoreApplication::processEvents();
         QCOMPARE(ws.SecondFileName, b);
         QCOMPARE(ws.PathParts.Name, QStringLiteral("b.bmp"));
         drop("Picture2", {QUrl(QStringLiteral("https://example.org/c.bmp"))});
+        QCoreApplication::processEvents();
         QCOMPARE(ws.SecondFileName, b);  // refused
         drop("Picture1", {QUrl::fromLocalFile(dir_.filePath("missing.bmp"))});
+        QVERIFY(messages.isEmpty());  // not even the message box opens inside the drop
+        QCoreApplication::processEvents();
         QCOMPARE(messages.size(), 1);
         QCOMPARE(ws.FirstEmpty, kTrue);  // mixing mode closes first, as the dialog's command does
         QVERIFY(control("Picture1")->accessibleName().contains(QStringLiteral("goala")));

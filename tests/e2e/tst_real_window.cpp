@@ -114,9 +114,10 @@ class TestRealWindow : public QObject {
     void focusMain() { click(client_ + QPoint(5, 85)); }
     void clickToolbarButton(int index) { click(client_ + QPoint(2 + (index - 1) * 71 + 35, 38)); }
 
-    void startAndChoose(int chooserButtonX)
+    void startAndChoose(int chooserButtonX, const QStringList& arguments = {})
     {
         program_.setProgram(QStringLiteral(TARVEX_BINARY));
+        program_.setArguments(arguments);
         program_.setWorkingDirectory(dir_.path());
         program_.start();
         QVERIFY(program_.waitForStarted());
@@ -365,6 +366,21 @@ private slots:
         // and the window's right edge cuts the box at column 630.
         const QRect visible(2, 0, 628, 426);
         QTRY_COMPARE(shown({640, 80}, reduced.size()).copy(visible), reduced.copy(visible));
+        endProgram();
+    }
+
+    // "Open with Tarvex": the files named on the command line open when the
+    // mode is chosen, and saving works on them at once.
+    void filesNamedOnTheCommandLine()
+    {
+        const QImage first = pattern(40, 30, 13), second = pattern(50, 35, 14);
+        first.save(file("cli1.bmp"), "bmp");
+        second.save(file("cli2.bmp"), "bmp");
+        startAndChoose(16 + 56, {file("cli1.bmp"), file("cli2.bmp")});
+        QTRY_COMPARE(shown({0, 80}, first.size()), first);
+        QTRY_COMPARE(shown({640, 80}, second.size()), second);
+        key("F8");
+        QCOMPARE(savedBitmap("Stn000cli2.bmp"), second);
         endProgram();
     }
 

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <QImageReader>
+#include <climits>
 #include <sys/stat.h>
 
 #include "test_support.h"
@@ -161,6 +162,14 @@ private slots:
         qToLittleEndian<qint32>(100000, huge.data() + 18);
         qToLittleEndian<qint32>(100000, huge.data() + 22);
         writeBytes("huge.bmp", huge);
+        // Found by the loader's fuzzer: a header cut short that declares
+        // about 1.7 x 1.6 billion pixels once overflowed the size check.
+        writeBytes("giant.bmp", QByteArray::fromHex("424dae000000003d000036000000280000000700006"
+                                                    "96f4200630000000700000000000500 01").replace(' ', ""));
+        QByteArray maxed = bmp;
+        qToLittleEndian<qint32>(INT_MAX, maxed.data() + 18);
+        qToLittleEndian<qint32>(INT_MAX, maxed.data() + 22);
+        writeBytes("maxed.bmp", maxed);
         QByteArray depth7 = bmp;
         qToLittleEndian<quint16>(7, depth7.data() + 28);
         writeBytes("depth7.bmp", depth7);
@@ -178,6 +187,8 @@ private slots:
         QTest::newRow("PNG named .jpg") << "png-named.jpg" << true << "";
         QTest::newRow("GIF") << "anim.gif" << false << "nu este o poza";
         QTest::newRow("declares 100000 x 100000") << "huge.bmp" << false << "100000 x 100000";
+        QTest::newRow("fuzzer: giant header cut short") << "giant.bmp" << false << "mai mult decat se poate deschide";
+        QTest::newRow("declares INT_MAX x INT_MAX") << "maxed.bmp" << false << "mai mult decat se poate deschide";
         QTest::newRow("bit depth 7") << "depth7.bmp" << false << "deteriorata";
         QTest::newRow("BMP cut short") << "short.bmp" << true << "incompleta";
         QTest::newRow("JPEG cut after 200 bytes") << "cut200.jpg" << false << "deteriorata";

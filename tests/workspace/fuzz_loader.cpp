@@ -1,0 +1,45 @@
+// libFuzzer target: any bytes, written to a file, go through the picture
+// loader (our own header checks, then Qt's BMP, JPEG, PNG, TIFF and WebP
+// readers). Whatever it is given, it must return a 32-bit picture of a
+// sane size or a reason, and never crash or touch memory it does not own.
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "workspace/picture_file.h"
+
+using namespace tarvex;
+
+namespace {
+
+QTemporaryDir* scratch = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    static QTemporaryDir dir;
+    scratch = &dir;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QString path = scratch->filePath(QStringLiteral("input"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            __builtin_trap();
+        file.write(reinterpret_cast<const char*>(data), qint64(size));
+    }
+    const LoadResult loaded = loadPicture(path);
+    if (loaded.picture) {
+        const QImage& p = *loaded.picture;
+        if (p.isNull() || p.format() != QImage::Format_RGB32 || qint64(p.sizeInBytes()) > kMaxPictureBytes)
+            __builtin_trap();
+    } else if (loaded.failure.isEmpty()) {
+        __builtin_trap();  // refused without a reason
+    }
+    return 0;
+}

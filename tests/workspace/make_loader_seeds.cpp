@@ -1,0 +1,53 @@
+// Writes the loader fuzzer's starting corpus into the folder it is given:
+// small valid pictures of every format the loader reads, and damaged ones.
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+namespace {
+
+QByteArray encode(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, 80);
+    return bytes;
+}
+
+bool write(const QDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2)
+        return 2;
+    QDir dir(QString::fromLocal8Bit(argv[1]));
+    dir.mkpath(QStringLiteral("."));
+    QImage image(7, 5, QImage::Format_RGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            image.setPixel(x, y, qRgb(x * 36, y * 50, (x ^ y) * 30));
+    bool ok = true;
+    for (const char* format : {"bmp", "jpeg", "png", "tiff", "webp"}) {
+        const QByteArray bytes = encode(image, format);
+        if (bytes.isEmpty())
+            continue;  // a reader this system's Qt lacks
+        const QString name = QString::fromLatin1(format);
+        ok = ok && write(dir, name, bytes) && write(dir, name + QStringLiteral("-cut"), bytes.left(bytes.size() / 2));
+        QByteArray flipped = bytes;
+        flipped[bytes.size() / 3] = char(~flipped[bytes.size() / 3]);
+        ok = ok && write(dir, name + QStringLiteral("-flipped"), flipped);
+    }
+    QImage paletted = image.convertToFormat(QImage::Format_Indexed8);
+    ok = ok && write(dir, QStringLiteral("bmp-8bit"), encode(paletted, "bmp"));
+    return ok ? 0 : 1;
+}
