@@ -65,7 +65,7 @@ Picture PictureCommands::decode(const QString& path, const std::function<void()>
     LoadResult loaded;
     {
         BusyScope busy(prompts_);
-        loaded = loadPicture(path, release);
+        loaded = decoder_ ? decoder_(path, release) : loadPicture(path, release);
     }
     const QString name = QDir::toNativeSeparators(path);
     if (!loaded.picture)
@@ -167,14 +167,17 @@ void PictureCommands::saveSurface(const Surface& surface)
         name = QStringLiteral("Stn000") + name;
     }
     BusyScope busy(prompts_);
+    lastSaved_.clear();
     for (;;) {
         if (number)
             name = numberedName(name, *counter);
         const QString candidate = ws_.PathParts.Folder + name;
         if (!entryExists(candidate)) {
             const WriteResult written = writeBitmapNoReplace(surface.image(), candidate, writeOptions_);
-            if (written.outcome == WriteOutcome::Written)
+            if (written.outcome == WriteOutcome::Written) {
+                lastSaved_ = candidate;
                 return;
+            }
             if (written.outcome == WriteOutcome::Failed) {
                 prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
                                          .arg(QDir::toNativeSeparators(candidate), written.failure));

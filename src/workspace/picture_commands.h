@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "bitmap_file.h"
+#include "picture_file.h"
 #include "prompts.h"
 #include "workspace.h"
 
@@ -38,6 +39,14 @@ public:
     // How saved files are written; tests reach into the write through it.
     void setWriteOptions(WriteOptions options) { writeOptions_ = std::move(options); }
 
+    // How a chosen file becomes a picture: loadPicture, unless a caller that
+    // opens the same file many times hands out one decode of it instead.
+    using Decoder = std::function<LoadResult(const QString& path, const std::function<void()>& beforeDecode)>;
+    void setDecoder(Decoder decoder) { decoder_ = std::move(decoder); }
+
+    // The file the last save wrote, or empty when it failed.
+    const QString& lastSavedPath() const { return lastSaved_; }
+
 private:
     using AskName = std::function<QString()>;
     void openFirst(bool closeFirst, const AskName& ask);
@@ -52,6 +61,8 @@ private:
     Workspace& ws_;
     UserPrompts& prompts_;
     WriteOptions writeOptions_;
+    Decoder decoder_;
+    QString lastSaved_;
 };
 
 }  // namespace tarvex

@@ -215,6 +215,9 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     Q_UNUSED(limited);
     QImageReader reader(&file, format);
     reader.setAutoTransform(true);
+    // The readers' complaints, from the header on, are counted here rather
+    // than printed: a damaged file gets its one message, from us.
+    DecodeWarnings warnings;
     const QSize declared = declaredSize(reader, head);
     if (declared.isValid() && qint64(declared.width()) * declared.height() > kMaxPictureBytes / 4) {
         result.failure = QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
@@ -224,15 +227,11 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     if (beforeDecode)
         beforeDecode();
     QImage image;
-    bool warned = false;
-    {
-        DecodeWarnings warnings;
-        if (!reader.read(&image) || image.isNull()) {
-            result.failure = readerFailure(reader.error());
-            return result;
-        }
-        warned = warnings.any();
+    if (!reader.read(&image) || image.isNull()) {
+        result.failure = readerFailure(reader.error());
+        return result;
     }
+    const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
     result.picture = std::make_shared<const QImage>(toRgb32(std::move(image)));
     return result;

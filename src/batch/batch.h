@@ -1,0 +1,75 @@
+#pragma once
+// Framing or mixing a whole list of photos without a window: for each photo
+// the same commands a person runs in the window, on a workspace of its own,
+// so the files saved are the window's to the byte.
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <variant>
+
+#include "workspace/surface.h"
+
+namespace tarvex::batch {
+
+enum class Mode { Frame, Mix };
+
+struct Flips {
+    bool horizontal = false;
+    bool vertical = false;
+};
+
+struct Options {
+    Mode mode = Mode::Frame;
+    QString fixed;            // the frame, or the first picture: the same for every photo
+    QStringList photos;       // the pictures, or the second pictures
+    Flips flipFirst, flipSecond;
+    int opacity = 128;                // mixing: the scroll bar's value
+    std::optional<QPoint> offset;     // framing: the frame dragged by this much
+    QString outFolder;                // empty: next to each photo
+    int jobs = 1;
+    bool quiet = false;
+};
+
+// The options of a command line (without the program's name), or the
+// one-line reason it is not a valid one. `help` and `version` are set when
+// asked for; the other fields are then meaningless.
+struct ParsedCommandLine {
+    Options options;
+    bool help = false;
+    bool version = false;
+};
+std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arguments);
+QString helpText();
+
+struct PhotoResult {
+    QString savedPath;     // empty when nothing was saved
+    QStringList messages;  // what the window would have shown, in order
+};
+
+// One photo, start to end: open the fixed picture (given decoded, shared by
+// every photo) and the photo, flip, compose, save.
+PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo);
+
+// What a run tells as it goes; calls come from the worker threads, one at
+// a time.
+struct Progress {
+    std::function<void(const QString& photo, const PhotoResult& result)> photoDone;
+    std::function<void(const QString& message)> warning;  // about the fixed picture, once
+};
+
+struct Summary {
+    int saved = 0;
+    int failed = 0;
+    int skipped = 0;  // not started because the run was stopped
+    double seconds = 0;
+};
+
+// Runs every photo on `options.jobs` threads. Setting `stop` lets the
+// photos being worked on finish and starts no others. A fixed picture that
+// cannot be opened fails every photo with its reason.
+Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop);
+
+}  // namespace tarvex::batch

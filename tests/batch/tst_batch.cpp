@@ -1,0 +1,305 @@
+// tarvex-batch as its users run it: the built program on photos this test
+// makes, its files compared byte for byte with what the window's commands
+// save for the same steps, and its failures, usage errors and Ctrl+C.
+#include <QtTest>
+
+#include <csignal>
+
+#include "imaging/image_commands.h"
+#include "test_support.h"
+#include "workspace/picture_commands.h"
+
+using namespace tarvex;
+
+namespace {
+
+constexpr QRgb kKey = 0xff00ff00u;
+
+QImage frameImage(int w, int h)
+{
+    QImage f = testing::patternImage(w, h, 9);
+    for (int y = h / 5; y < h - h / 5; ++y)
+        for (int x = w / 6; x < w - w / 6; ++x)
+            f.setPixel(x, y, kKey);
+    return f;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Steps {
+    bool framing = true;
+    QString flipFirst, flipSecond;  // "", "h", "v" or "hv"
+    int opacity = 128;
+    std::optional<QPoint> offset;
+};
+
+// What a person does in the window for one photo, through the same
+// commands the window's menus run, saving into `out`.
+QString saveAsInTheWindow(const Steps& s, const QString& fixed, const QString& photo, const QString& out)
+{
+    Workspace ws;
+    ws.Form_Load();
+    ws.MixMode = s.framing ? kFalse : kTrue;
+    testing::ScriptedPrompts prompts;
+    prompts.answers << fixed << photo;
+    PictureCommands pictures(ws, prompts);
+    ImageCommands images(ws);
+    if (s.framing) {
+        pictures.AddFrameInP1_Click();
+        pictures.AddPictIn2_Click();
+    } else {
+        pictures.OpenSource_Click();
+        pictures.OpenDest_Click();
+    }
+    if (s.flipFirst.contains(QLatin1Char('h')))
+        images.HFlipSource_Click();
+    if (s.flipFirst.contains(QLatin1Char('v')))
+        images.VerticalFlipSource_Click();
+    if (s.flipSecond.contains(QLatin1Char('h')))
+        images.HFlipDest_Click();
+    if (s.flipSecond.contains(QLatin1Char('v')))
+        images.VFlipDest_Click();
+    if (s.framing) {
+        images.AddFrameToPict_Click();
+        if (s.offset) {  // a press in the middle of the picture, dragged by the offset
+            const float x = float(ws.Picture2.ScaleWidth() / 2), y = float(ws.Picture2.ScaleHeight() / 2);
+            images.Picture2_MouseDown(1, 0, x, y);
+            images.Picture2_MouseMove(1, 0, x + float(s.offset->x()), y + float(s.offset->y()));
+            images.Picture2_MouseUp(1, 0, x + float(s.offset->x()), y + float(s.offset->y()));
+        }
+    } else {
+        images.VarAdidezid_Click();
+        ws.HScroll1.Value = s.opacity;
+        images.HScroll1_Change();
+    }
+    ws.PathParts.Folder = out + QLatin1Char('/');
+    s.framing ? pictures.SaveFrame_Click() : pictures.Save_Click();
+    return pictures.lastSavedPath();
+}
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+// The program with no display at all: it must not need one.
+Run batch(const QStringList& arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TARVEX_BATCH), arguments);
+    if (!p.waitForFinished(120000))
+        qWarning("tarvex-batch did not finish");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QStringList files(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+}  // namespace
+
+class TestBatch : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString frame_, first_;
+    QStringList photos_;
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString freshFolder(const QString& name)
+    {
+        QDir(dir_.path()).mkpath(name);
+        return path(name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        const QDir d(dir_.path());
+        frame_ = testing::writePicture(d, "rama.bmp", frameImage(36, 30));
+        first_ = testing::writePicture(d, "intai.jpg", testing::patternImage(20, 16, 3), "jpeg");
+        photos_ << testing::writePicture(d, "a.jpg", testing::patternImage(45, 31, 4), "jpeg")
+                << testing::writePicture(d, "b.bmp", testing::patternImage(33, 40, 5))
+                << testing::writePicture(d, "c.png", testing::patternImage(7, 5, 6), "png");
+    }
+
+    void sameFilesAsTheWindow_data()
+    {
+        QTest::addColumn<bool>("framing");
+        QTest::addColumn<QString>("flipFirst");
+        QTest::addColumn<QString>("flipSecond");
+        QTest::addColumn<int>("opacity");
+        QTest::addColumn<QPoint>("offset");  // (0, 0): no drag
+        QTest::newRow("frame") << true << "" << "" << 128 << QPoint();
+        QTest::newRow("frame, frame mirrored h") << true << "h" << "" << 128 << QPoint();
+        QTest::newRow("frame, frame mirrored v") << true << "v" << "" << 128 << QPoint();
+        QTest::newRow("frame, both mirrored hv") << true << "hv" << "hv" << 128 << QPoint();
+        QTest::newRow("frame, photo mirrored h") << true << "" << "h" << 128 << QPoint();
+        QTest::newRow("frame, photo mirrored v") << true << "" << "v" << 128 << QPoint();
+        QTest::newRow("frame dragged partly off, right and down") << true << "" << "" << 128 << QPoint(11, 6);
+        QTest::newRow("frame dragged up and left") << true << "h" << "v" << 128 << QPoint(-9, -4);
+        for (int opacity : {0, 1, 128, 254, 255})
+            QTest::newRow(qPrintable(QStringLiteral("mix at %1").arg(opacity))) << false << "" << "" << opacity << QPoint();
+        QTest::newRow("mix, both mirrored") << false << "hv" << "v" << 77 << QPoint();
+    }
+    void sameFilesAsTheWindow()
+    {
+        QFETCH(bool, framing);
+        QFETCH(QString, flipFirst);
+        QFETCH(QString, flipSecond);
+        QFETCH(int, opacity);
+        QFETCH(QPoint, offset);
+        const QString window = freshFolder(QStringLiteral("window-%1").arg(QTest::currentDataTag()));
+        const QString batched = freshFolder(QStringLiteral("batch-%1").arg(QTest::currentDataTag()));
+        Steps steps{framing, flipFirst, flipSecond, opacity, std::nullopt};
+        if (!offset.isNull())
+            steps.offset = offset;
+        const QString fixed = framing ? frame_ : first_;
+        for (const QString& photo : photos_)
+            QVERIFY(!saveAsInTheWindow(steps, fixed, photo, window).isEmpty());
+
+        QStringList args{framing ? QStringLiteral("frame") : QStringLiteral("mix"), QStringLiteral("--out"), batched};
+        if (!flipFirst.isEmpty())
+            args << QStringLiteral("--flip-first") << flipFirst;
+        if (!flipSecond.isEmpty())
+            args << QStringLiteral("--flip-second") << flipSecond;
+        if (!framing)
+            args << QStringLiteral("--opacity") << QString::number(opacity);
+        if (steps.offset)
+            args << QStringLiteral("--offset=%1,%2").arg(offset.x()).arg(offset.y());
+        const Run r = batch(args << fixed << photos_);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(files(batched), files(window));
+        QCOMPARE(files(batched).size(), 3);
+        for (const QString& name : files(window))
+            QVERIFY2(bytesOf(batched + QLatin1Char('/') + name) == bytesOf(window + QLatin1Char('/') + name),
+                     qPrintable(name));
+        // Off a terminal: one line per saved file, nothing else.
+        QCOMPARE(r.out.split('\n').size(), 4);
+    }
+
+    void jobsDoNotChangeTheFiles()
+    {
+        QStringList many;
+        for (int i = 0; i < 12; ++i)
+            many << testing::writePicture(QDir(dir_.path()), QStringLiteral("m%1.bmp").arg(i),
+                                          testing::patternImage(40 + i, 30, i));
+        const QString one = freshFolder(QStringLiteral("jobs1")), four = freshFolder(QStringLiteral("jobs4"));
+        QCOMPARE(batch(QStringList{"frame", "--jobs", "1", "--offset", "3,2", "--out", one, frame_} + many).exitCode, 0);
+        QCOMPARE(batch(QStringList{"frame", "--jobs", "4", "--offset", "3,2", "--out", four, frame_} + many).exitCode, 0);
+        QCOMPARE(files(one).size(), 12);
+        QCOMPARE(files(four), files(one));
+        for (const QString& name : files(one))
+            QVERIFY(bytesOf(one + QLatin1Char('/') + name) == bytesOf(four + QLatin1Char('/') + name));
+    }
+
+    void namesNumberOnwardAndNeverCollide()
+    {
+        const QString out = freshFolder(QStringLiteral("names"));
+        QFile taken(out + QStringLiteral("/Stn000a.jpg"));
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+        taken.write("deja aici");
+        taken.close();
+        // Two photos named b.bmp, from two folders, into one --out folder.
+        const QString other = freshFolder(QStringLiteral("elsewhere"));
+        const QString b2 = testing::writePicture(QDir(other), "b.bmp", testing::patternImage(9, 9, 7));
+        const Run r = batch({"mix", "--jobs", "2", "--out", out, first_, photos_[0], photos_[1], b2});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(files(out), (QStringList{"Stn000a.jpg", "Stn000b.bmp", "Stn001a.jpg", "Stn001b.bmp"}));
+        QCOMPARE(bytesOf(out + QStringLiteral("/Stn000a.jpg")), QByteArray("deja aici"));
+        const QSet<QSize> sizes{QImage(out + QStringLiteral("/Stn000b.bmp")).size(),
+                                QImage(out + QStringLiteral("/Stn001b.bmp")).size()};
+        QCOMPARE(sizes, (QSet<QSize>{QSize(33, 40), QSize(9, 9)}));
+    }
+
+    void aDamagedPhotoIsReportedAndTheOthersAreSaved()
+    {
+        const QString out = freshFolder(QStringLiteral("damaged"));
+        QFile damaged(path(QStringLiteral("stricat.jpg")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("\xFF\xD8\xFF nu este o poza");
+        damaged.close();
+        const Run r = batch({"frame", "--jobs", "1", "--out", out, frame_, photos_[0], damaged.fileName(), photos_[2]});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(files(out), (QStringList{"Stn000a.jpg", "Stn000c.png"}));
+        QVERIFY2(r.err.contains("stricat.jpg") && r.err.contains("nu poate fi deschisa"), r.err.constData());
+        QCOMPARE(r.err.count('\n'), 1);
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("unknown mode") << QStringList{"blend", "x.bmp", "y.bmp"};
+        QTest::newRow("no photo") << QStringList{"frame", "rama.bmp"};
+        QTest::newRow("unknown option") << QStringList{"mix", "--fast", "x.bmp", "y.bmp"};
+        QTest::newRow("opacity above 255") << QStringList{"mix", "--opacity", "256", "x.bmp", "y.bmp"};
+        QTest::newRow("opacity not a number") << QStringList{"mix", "--opacity", "half", "x.bmp", "y.bmp"};
+        QTest::newRow("opacity when framing") << QStringList{"frame", "--opacity", "9", "x.bmp", "y.bmp"};
+        QTest::newRow("bad flip") << QStringList{"mix", "--flip-first", "d", "x.bmp", "y.bmp"};
+        QTest::newRow("offset of one number") << QStringList{"frame", "--offset", "5", "x.bmp", "y.bmp"};
+        QTest::newRow("no jobs") << QStringList{"frame", "--jobs", "0", "x.bmp", "y.bmp"};
+        QTest::newRow("out folder missing") << QStringList{"frame", "--out", "/nu/exista", "x.bmp", "y.bmp"};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        const Run r = batch(arguments);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY2(r.err.startsWith("tarvex-batch: ") && r.err.contains("--help"), r.err.constData());
+    }
+
+    void helpAndVersion()
+    {
+        const Run help = batch({"--help"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains("frame [options] FRAME PICTURE...") && help.out.contains("--jobs"));
+        const Run version = batch({"--version"});
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY(version.out.startsWith("tarvex-batch "));
+    }
+
+    // Ctrl+C: the photo under way is finished, no other is started, and no
+    // temporary or partial file is left.
+    void interruptLeavesOnlyWholeFiles()
+    {
+        QStringList many;
+        for (int i = 0; i < 60; ++i)
+            many << testing::writePicture(QDir(freshFolder(QStringLiteral("int-in"))), QStringLiteral("i%1.bmp").arg(i),
+                                          testing::patternImage(900, 700, i));
+        const QString out = freshFolder(QStringLiteral("int-out"));
+        QProcess p;
+        p.start(QStringLiteral(TARVEX_BATCH), QStringList{"mix", "--jobs", "2", "--out", out, first_} + many);
+        QVERIFY(p.waitForStarted());
+        QVERIFY(p.waitForReadyRead(60000));  // the first file is saved
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 130);
+        const QStringList saved = files(out);
+        QVERIFY2(saved.size() >= 1 && saved.size() < 60, qPrintable(QString::number(saved.size())));
+        for (const QString& name : saved) {
+            QVERIFY2(name.startsWith(QLatin1String("Stn000i")), qPrintable(name));
+            QImage image;
+            QVERIFY(image.load(out + QLatin1Char('/') + name, "bmp"));
+            QCOMPARE(QFileInfo(out + QLatin1Char('/') + name).size(), 54 + 700 * 2700);
+        }
+    }
+};
+
+QTEST_MAIN(TestBatch)
+#include "tst_batch.moc"
