@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <cmath>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <unistd.h>
 
@@ -89,6 +90,12 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Every photo needs the same few picture-sized buffers. Kept in the
+    // heap between photos instead of being handed back to the system, they
+    // are reused without the page faults that fresh memory costs (a third
+    // of the time per photo, measured).
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     QCoreApplication app(argc, argv);  // no display: pictures need QtGui, not a screen
     QCoreApplication::setApplicationName(QStringLiteral("tarvex-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));

@@ -32,6 +32,8 @@ struct Kernels {
     // The horizontal half: destination pixel i of n takes the weighted sums
     // of its source columns in acc, divided by `total`.
     void (*sumColumns)(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total);
+    // out[3k..3k+2] = blue, green and red of in[k].
+    void (*packBgr24)(std::uint8_t* out, const Pixel* in, int n);
 };
 
 const Kernels& genericKernels();

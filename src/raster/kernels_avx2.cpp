@@ -318,6 +318,27 @@ void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& sp
     }
 }
 
+// Eight pixels become 24 bytes: each 128-bit lane drops its alpha bytes
+// and packs its 12 bytes to the front, then the two lanes' bytes are joined.
+// A store writes 32 bytes, so vectors run while 8 more bytes past the 24
+// belong to later pixels; the last few pixels go one by one.
+void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
+{
+    const __m256i drop = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                          0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    int x = 0;
+    for (; x + 11 <= n; x += 8, out += 24) {
+        const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(load(in + x), drop), join);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
+    }
+    for (; x < n; ++x, out += 3) {
+        out[0] = std::uint8_t(in[x]);
+        out[1] = std::uint8_t(in[x] >> 8);
+        out[2] = std::uint8_t(in[x] >> 16);
+    }
+}
+
 void fence()
 {
     _mm_sfence();
@@ -328,7 +349,7 @@ void fence()
 const Kernels& avx2KernelTable()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row,  gatherRow,
-                                 blendRow, keyRow,   fence,  sumRowsAt, sumColumnsAt};
+                                 blendRow, keyRow,   fence,  sumRowsAt, sumColumnsAt, packBgr24Row};
     return kernels;
 }
 

@@ -94,12 +94,21 @@ void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& sp
     }
 }
 
+void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
+{
+    for (int x = 0; x < n; ++x, out += 3) {
+        out[0] = std::uint8_t(in[x]);
+        out[1] = std::uint8_t(in[x] >> 8);
+        out[2] = std::uint8_t(in[x] >> 16);
+    }
+}
+
 }  // namespace
 
 const Kernels& genericKernels()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row,  down2Row,   gatherRow,
-                                 blendRow, keyRow,   noFence, sumRowsAt, sumColumnsAt};
+                                 blendRow, keyRow,   noFence, sumRowsAt, sumColumnsAt, packBgr24Row};
     return kernels;
 }
 

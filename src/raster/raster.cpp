@@ -303,6 +303,12 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src)
     return true;
 }
 
+void PackBgr24(std::uint8_t* out, const Pixel* in, int n)
+{
+    const Kernels* k = kernels();
+    (k ? *k : detail::genericKernels()).packBgr24(out, in, n);
+}
+
 ColorRef GetPixel(const Bitmap& src, int x, int y)
 {
     // One unsigned comparison per axis also refuses negative coordinates.

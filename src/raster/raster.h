@@ -86,6 +86,11 @@ ColorRef GetPixel(const Bitmap& src, int x, int y);
 // either axis or either buffer is empty.
 bool ReduceArea(const Bitmap& dst, const Bitmap& src);
 
+// Packs n pixels into the byte order of a 24-bit BMP row: blue, green, red,
+// the alpha byte left out. `out` holds 3 * n bytes and nothing past them is
+// written.
+void PackBgr24(std::uint8_t* out, const Pixel* in, int n);
+
 // Which implementation the entry points above use. Automatic picks the
 // fastest one the processor supports; the others exist for tests and
 // benchmarks. Reference is the plain per-pixel definition of every primitive.

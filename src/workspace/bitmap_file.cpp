@@ -1,5 +1,7 @@
 #include "bitmap_file.h"
 
+#include "raster/raster.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -34,23 +36,7 @@ int writeAll(int fd, const char* data, std::size_t size)
     return 0;
 }
 
-// Packs a row of 0xAARRGGBB pixels into BMP's blue, green, red bytes.
-void packRow24(const quint32* in, int width, char* out)
-{
-    int x = 0;
-    for (; x + 4 <= width; x += 4, out += 12) {  // four pixels make three words
-        const quint32 p0 = in[x] & 0xffffffu, p1 = in[x + 1] & 0xffffffu;
-        const quint32 p2 = in[x + 2] & 0xffffffu, p3 = in[x + 3] & 0xffffffu;
-        qToLittleEndian<quint32>(p0 | p1 << 24, out);
-        qToLittleEndian<quint32>(p1 >> 8 | p2 << 16, out + 4);
-        qToLittleEndian<quint32>(p2 >> 16 | p3 << 8, out + 8);
-    }
-    for (; x < width; ++x, out += 3) {
-        out[0] = char(in[x]);
-        out[1] = char(in[x] >> 8);
-        out[2] = char(in[x] >> 16);
-    }
-}
+constexpr off_t kWritebackBytes = off_t(8) << 20;
 
 // Writes the image as a 24-bit, bottom-up BMP: the plain format every
 // reader knows, a quarter smaller than 32 bits and quick to pack.
@@ -76,15 +62,24 @@ int writeBmp24(int fd, const QImage& source)
     qToLittleEndian<qint32>(3780, header + 42);
     if (const int error = writeAll(fd, header, sizeof header))
         return error;
-    // Rows are packed into a buffer of about a megabyte and written in one go.
+    // Rows are packed into a buffer of about a megabyte and written in one
+    // go. Every few megabytes the disk is asked to start writing what came
+    // before, so the sync at the end waits for little more than the tail.
     const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / std::max<qint64>(rowBytes, 1)));
     std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, std::max(height, 1))), 0);
+    off_t written = sizeof header, flushed = 0;
     for (int y = height - 1; y >= 0;) {
         std::size_t used = 0;
         for (int n = 0; n < rowsPerChunk && y >= 0; ++n, --y, used += std::size_t(rowBytes))
-            packRow24(reinterpret_cast<const quint32*>(image.constScanLine(y)), width, chunk.data() + used);
+            raster::PackBgr24(reinterpret_cast<std::uint8_t*>(chunk.data() + used),
+                              reinterpret_cast<const raster::Pixel*>(image.constScanLine(y)), width);
         if (const int error = writeAll(fd, chunk.data(), used))
             return error;
+        written += off_t(used);
+        if (written - flushed >= kWritebackBytes) {
+            ::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
+            flushed = written;
+        }
     }
     return 0;
 }

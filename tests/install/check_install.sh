@@ -6,7 +6,7 @@ build=$1
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cmake --install "$build" --prefix "$stage/usr" > /dev/null
-for f in bin/tarvex share/applications/ro.tarvex.Tarvex.desktop share/metainfo/ro.tarvex.Tarvex.metainfo.xml \
+for f in bin/tarvex bin/tarvex-batch share/applications/ro.tarvex.Tarvex.desktop share/metainfo/ro.tarvex.Tarvex.metainfo.xml \
          share/icons/hicolor/48x48/apps/ro.tarvex.Tarvex.png share/icons/hicolor/256x256/apps/ro.tarvex.Tarvex.png; do
   [ -s "$stage/usr/$f" ] || { echo "missing from the install tree: $f"; exit 1; }
 done

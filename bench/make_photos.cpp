@@ -1,0 +1,38 @@
+// Writes the benchmark's inputs: COUNT photo-like JPEG pictures of W x H
+// (smooth gradients with fine texture, so they compress as photos do) and
+// a BMP frame of the same size whose window is one key-green colour.
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: make_photos FOLDER COUNT WIDTH HEIGHT\n");
+        return 2;
+    }
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    const int count = std::atoi(argv[2]), w = std::atoi(argv[3]), h = std::atoi(argv[4]);
+    for (int i = 0; i < count; ++i) {
+        QImage photo(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y) {
+            auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const unsigned grain = (unsigned(x * 2654435761u) ^ unsigned(y * 40503u + i)) >> 28;
+                row[x] = qRgb((x * 255 / w + grain + i * 30) & 0xff, (y * 255 / h + grain) & 0xff,
+                              ((x + y) * 127 / (w + h) + 64 + grain) & 0xff);
+            }
+        }
+        if (!photo.save(dir.filePath(QStringLiteral("photo%1.jpg").arg(i)), "jpeg", 90))
+            return 1;
+    }
+    QImage frame(w, h, QImage::Format_RGB32);
+    frame.fill(qRgb(120, 70, 30));
+    for (int y = h / 10; y < h - h / 10; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(frame.scanLine(y));
+        for (int x = w / 10; x < w - w / 10; ++x)
+            row[x] = qRgb(0, 255, 0);
+    }
+    return frame.save(dir.filePath(QStringLiteral("frame.bmp")), "bmp") ? 0 : 1;
+}
