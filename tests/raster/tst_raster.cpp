@@ -477,6 +477,27 @@ private slots:
         }, true);
     }
 
+    // Every row length through the vector loop and its tail: blue, green,
+    // red per pixel, and not a byte written past 3 * n.
+    void rowsPackToBmpOrder()
+    {
+        std::mt19937 rng(7);
+        std::vector<Pixel> pixels(70);
+        for (Pixel& p : pixels)
+            p = rng();
+        forEachImplementation([&](Implementation impl) {
+            for (int n = 0; n <= int(pixels.size()); ++n) {
+                std::vector<std::uint8_t> out(std::size_t(3 * n) + 40, 0xA5);
+                raster::PackBgr24(out.data(), pixels.data(), n);
+                for (int k = 0; k < n; ++k)
+                    for (int c = 0; c < 3; ++c)
+                        QCOMPARE(int(out[std::size_t(3 * k + c)]), int((pixels[std::size_t(k)] >> (8 * c)) & 0xffu));
+                for (std::size_t i = std::size_t(3 * n); i < out.size(); ++i)
+                    QVERIFY2(out[i] == 0xA5, qPrintable(QStringLiteral("impl %1 n %2").arg(int(impl)).arg(n)));
+            }
+        }, true);
+    }
+
     void pixelReadGivesColorRefOrInvalid()
     {
         PixelBuffer b(3, 2);
