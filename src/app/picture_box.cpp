@@ -5,8 +5,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "workspace/conversions.h"
-
 namespace tarvex {
 
 PictureBox::PictureBox(const Surface* surface, QWidget* parent) : QWidget(parent), surface_(surface)
