@@ -5,8 +5,10 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
+#include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "imaging/image_commands.h"
 #include "workspace/picture_commands.h"
@@ -178,7 +180,8 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
     return parsed;
 }
 
-PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo)
+PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
+                         std::optional<LoadResult> decoded)
 {
     Workspace ws;
     ws.Form_Load();
@@ -193,6 +196,8 @@ PhotoResult composePhoto(const Options& options, const Picture& fixed, const QSt
             shared.picture = fixed;
             return shared;
         }
+        if (decoded && path == photo)
+            return *std::exchange(decoded, std::nullopt);
         return loadPicture(path, beforeDecode);
     });
     prompts.answers = {options.fixed, photo};
@@ -239,22 +244,21 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
             progress.photoDone(photo, result);
     };
 
-    const LoadResult fixed = loadPicture(options.fixed);
-    if (!fixed.picture) {
-        PhotoResult failed;
-        failed.messages << QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.")
-                               .arg(QDir::toNativeSeparators(options.fixed), fixed.failure);
-        for (const QString& photo : options.photos)
-            report(photo, failed);
-        summary.seconds = double(clock.nsecsElapsed()) / 1e9;
-        return summary;
-    }
-
-    if (fixed.incomplete && progress.warning)
-        progress.warning(QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.")
-                             .arg(QDir::toNativeSeparators(options.fixed)));
+    // The first worker decodes the fixed picture while the others decode
+    // their first photos; nobody composes before it is there.
+    std::promise<LoadResult> fixedDecoded;
+    const std::shared_future<LoadResult> fixed = fixedDecoded.get_future().share();
+    const auto decodeFixed = [&] {
+        LoadResult loaded = loadPicture(options.fixed);
+        if (loaded.incomplete && progress.warning)
+            progress.warning(QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.")
+                                 .arg(QDir::toNativeSeparators(options.fixed)));
+        fixedDecoded.set_value(std::move(loaded));
+    };
     std::atomic<int> next{0};
-    const auto work = [&] {
+    const auto work = [&](bool first) {
+        if (first)
+            decodeFixed();
         for (;;) {
             if (stop.load())
                 return;
@@ -262,14 +266,25 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
             if (i >= options.photos.size())
                 return;
             const QString& photo = options.photos[i];
-            report(photo, composePhoto(options, fixed.picture, photo));
+            std::optional<LoadResult> decoded;
+            if (photo != options.fixed)
+                decoded = loadPicture(photo);
+            const LoadResult& shared = fixed.get();
+            if (!shared.picture) {
+                PhotoResult failed;
+                failed.messages << QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.")
+                                       .arg(QDir::toNativeSeparators(options.fixed), shared.failure);
+                report(photo, failed);
+                continue;
+            }
+            report(photo, composePhoto(options, shared.picture, photo, std::move(decoded)));
         }
     };
     std::vector<std::thread> workers;
     const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
     for (int t = 1; t < threads; ++t)
-        workers.emplace_back(work);
-    work();
+        workers.emplace_back(work, false);
+    work(true);
     for (std::thread& w : workers)
         w.join();
     summary.skipped = int(options.photos.size()) - summary.saved - summary.failed;

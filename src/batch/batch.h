@@ -10,6 +10,7 @@
 #include <optional>
 #include <variant>
 
+#include "workspace/picture_file.h"
 #include "workspace/surface.h"
 
 namespace tarvex::batch {
@@ -50,8 +51,10 @@ struct PhotoResult {
 };
 
 // One photo, start to end: open the fixed picture (given decoded, shared by
-// every photo) and the photo, flip, compose, save.
-PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo);
+// every photo) and the photo, flip, compose, save. The photo's decode may
+// be given too, done beforehand; the commands then take it as their own.
+PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
+                         std::optional<LoadResult> decoded = std::nullopt);
 
 // What a run tells as it goes; calls come from the worker threads, one at
 // a time.
