@@ -290,28 +290,48 @@ void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t*
     }
 }
 
+inline __m256d columnAsDoubles(const std::uint32_t* column)
+{
+    return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(column)));
+}
+
 // Sums of whole numbers below 2^53 are exact in doubles, so this agrees
-// with the integer sums of the portable kernel to the last bit.
+// with the integer sums of the portable kernel to the last bit. A
+// destination pixel's inner columns all weigh `spans.target`: while their
+// sum fits 31 bits it is taken with integer adds and weighed once.
 void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total)
 {
     const __m256d divisor = _mm256_set1_pd(total), half = _mm256_set1_pd(0.5);
+    const double rows = total / double(spans.source);
+    const double widest = double(spans.source) / double(spans.target) + 2;
+    const bool innerFits = 255.0 * rows * widest < 2147483648.0;
+    const __m256d inner = _mm256_set1_pd(double(spans.target));
     for (int i = 0; i < n; ++i) {
         const std::uint32_t* column = acc + 4 * std::size_t(spans.first[std::size_t(i)]);
         const std::int32_t* w = spans.weights(std::size_t(i));
         const int count = spans.count[std::size_t(i)];
-        __m256d even = _mm256_setzero_pd(), odd = _mm256_setzero_pd();  // two chains run in parallel
-        const auto term = [&](int k) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + 4 * k));
-            return _mm256_mul_pd(_mm256_set1_pd(double(w[k])), _mm256_cvtepi32_pd(v));
-        };
-        int k = 0;
-        for (; k + 1 < count; k += 2) {
-            even = _mm256_add_pd(even, term(k));
-            odd = _mm256_add_pd(odd, term(k + 1));
+        __m256d sum;
+        if (innerFits && count >= 3) {
+            __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + 4));
+            for (int k = 2; k + 1 < count; ++k)
+                middle = _mm_add_epi32(middle, _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + 4 * k)));
+            const __m256d edges =
+                _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(double(w[0])), columnAsDoubles(column)),
+                              _mm256_mul_pd(_mm256_set1_pd(double(w[count - 1])), columnAsDoubles(column + 4 * (count - 1))));
+            sum = _mm256_add_pd(edges, _mm256_mul_pd(inner, _mm256_cvtepi32_pd(middle)));
+        } else {
+            __m256d even = _mm256_setzero_pd(), odd = _mm256_setzero_pd();  // two chains run in parallel
+            int k = 0;
+            for (; k + 1 < count; k += 2) {
+                even = _mm256_add_pd(even, _mm256_mul_pd(_mm256_set1_pd(double(w[k])), columnAsDoubles(column + 4 * k)));
+                odd = _mm256_add_pd(odd, _mm256_mul_pd(_mm256_set1_pd(double(w[k + 1])),
+                                                       columnAsDoubles(column + 4 * (k + 1))));
+            }
+            if (k < count)
+                even = _mm256_add_pd(even, _mm256_mul_pd(_mm256_set1_pd(double(w[k])), columnAsDoubles(column + 4 * k)));
+            sum = _mm256_add_pd(even, odd);
         }
-        if (k < count)
-            even = _mm256_add_pd(even, term(k));
-        const __m256d mean = _mm256_floor_pd(_mm256_add_pd(_mm256_div_pd(_mm256_add_pd(even, odd), divisor), half));
+        const __m256d mean = _mm256_floor_pd(_mm256_add_pd(_mm256_div_pd(sum, divisor), half));
         const __m128i channels = _mm256_cvttpd_epi32(mean);
         const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(channels, channels), _mm_setzero_si128());
         d[i] = Pixel(_mm_cvtsi128_si32(bytes));
