@@ -244,6 +244,49 @@ private slots:
         }
     }
 
+    // "Deschide Rama": the frame goes into the first surface and its
+    // companion, one decode for both, and nothing of the second surface or
+    // the saving folder changes.
+    void openingTheFrameInFramingMode()
+    {
+        Workspace ws;
+        ws.Form_Load();
+        ScriptedPrompts prompts;
+        PictureCommands commands(ws, prompts);
+        prompts.answers << picB_ << picA_;
+        commands.AddPictIn2_Click();
+        const PathSplit parts = ws.PathParts;
+        commands.AddFrameInP1_Click();
+        QCOMPARE(ws.FirstFileName, picA_);
+        QCOMPARE(ws.FirstEmpty, kFalse);
+        QVERIFY(ws.Picture1.picture() && ws.Picture1.picture() == ws.Buff.picture());
+        QCOMPARE(ws.Picture1.image(), testing::patternImage(8, 6, 1));
+        QCOMPARE(ws.Picture1.Width(), 12.0);
+        QCOMPARE(ws.PathParts.Name, parts.Name);
+        QCOMPARE(ws.PathParts.Folder, parts.Folder);
+        QCOMPARE(ws.SecondFileName, picB_);
+        QCOMPARE(ws.Picture2.image(), testing::patternImage(10, 7, 2));
+        QVERIFY(prompts.messages.isEmpty());
+    }
+
+    // Whatever a caller hands a surface, its image is 32-bit RGB with the
+    // same colours: the raster primitives see no other format.
+    void surfacesHoldOnly32BitPixels()
+    {
+        QImage argb(3, 2, QImage::Format_ARGB32);
+        argb.fill(qRgba(10, 20, 30, 40));
+        QImage rgb888(3, 2, QImage::Format_RGB888);
+        rgb888.fill(qRgb(200, 150, 100));
+        for (const QImage& given : {argb, rgb888}) {
+            Surface s(QStringLiteral("Picture2"), 0, 0, 10, 10, true);
+            s.setPicture(std::make_shared<const QImage>(given));
+            QCOMPARE(s.picture()->format(), QImage::Format_RGB32);
+            QCOMPARE(s.image().format(), QImage::Format_RGB32);
+            QCOMPARE(s.image().pixel(2, 1) & 0xffffffu, given.pixel(2, 1) & 0xffffffu);
+            QCOMPARE(s.source().stride, 3);
+        }
+    }
+
     void picturesOfEveryKindBecomeRgb32()
     {
         QImage paletted(4, 2, QImage::Format_Indexed8);
