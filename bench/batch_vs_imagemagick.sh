@@ -4,7 +4,8 @@
 #   frame: tarvex-batch frame, against the frame made transparent once with
 #          convert, then one composite per photo, one after another;
 #   mix:   tarvex-batch mix --opacity 128, against composite -dissolve 50.
-# Prints wall time, photos per second and peak memory (RSS) of each.
+# Prints wall time, photos per second and peak memory (RSS) of each;
+# tarvex-batch's figures are the median of three runs.
 # ImageMagick is installed here when missing, and only here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,10 +48,21 @@ report() {  # name seconds peak-KiB
 fresh() { rm -rf "$work/out"; mkdir "$work/out"; }
 
 echo "$count photos of ${width} x ${height}, $(nproc) cores"
+# Three runs of tarvex-batch; took and rss become the median time and the peak.
+median3() {
+  local times=() peak=0
+  for _ in 1 2 3; do
+    fresh
+    timed "$@"
+    times+=("$took"); [ "$rss" -gt "$peak" ] && peak=$rss
+  done
+  took=$(printf '%s\n' "${times[@]}" | sort -g | sed -n 2p); rss=$peak
+}
+jobs_option() { [ "$1" = default ] || echo "--jobs $1"; }
+
 for jobs in default 1 2; do
-  fresh
-  if [ "$jobs" = default ]; then timed build/tarvex-batch frame --quiet --out "$work/out" "$work/frame.bmp" "${photos[@]}"
-  else timed build/tarvex-batch frame --quiet --jobs "$jobs" --out "$work/out" "$work/frame.bmp" "${photos[@]}"; fi
+  # shellcheck disable=SC2046
+  median3 build/tarvex-batch frame --quiet $(jobs_option "$jobs") --out "$work/out" "$work/frame.bmp" "${photos[@]}"
   report "tarvex-batch frame (jobs $jobs)" "$took" "$rss"
 done
 fresh
@@ -63,9 +75,8 @@ done
 report "imagemagick convert + composite" "$total" "$peak"
 
 for jobs in default 1 2; do
-  fresh
-  if [ "$jobs" = default ]; then timed build/tarvex-batch mix --quiet --opacity 128 --out "$work/out" "${photos[0]}" "${photos[@]}"
-  else timed build/tarvex-batch mix --quiet --opacity 128 --jobs "$jobs" --out "$work/out" "${photos[0]}" "${photos[@]}"; fi
+  # shellcheck disable=SC2046
+  median3 build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$jobs") --out "$work/out" "${photos[0]}" "${photos[@]}"
   report "tarvex-batch mix (jobs $jobs)" "$took" "$rss"
 done
 fresh; total=0; peak=0
