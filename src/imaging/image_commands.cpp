@@ -83,9 +83,18 @@ void ImageCommands::HScroll1_Change()
     std::memcpy(&ws_.BlendArgsPacked, &ws_.BlendArgs, sizeof ws_.BlendArgsPacked);
 
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4;
-    copyBlock(p2, p4, R(p4.ScaleWidth()), R(p4.ScaleHeight()));
+    const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
+    const auto blend = std::uint32_t(ws_.BlendArgsPacked);
+    if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
+        // The restore from Picture4 covers all of Picture2: restore and
+        // blend go in one pass, Picture2's earlier pixels unread.
+        raster::AlphaBlendOver(p2.targetToOverwrite(), p4.source(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()),
+                               p1.source(), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), blend);
+        return;
+    }
+    copyBlock(p2, p4, w, h);
     raster::AlphaBlend(p2.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1.source(), 0, 0,
-                       R(p1.ScaleWidth()), R(p1.ScaleHeight()), std::uint32_t(ws_.BlendArgsPacked));
+                       R(p1.ScaleWidth()), R(p1.ScaleHeight()), blend);
 }
 
 // --- Framing ---

@@ -17,8 +17,9 @@ struct Kernels {
     void (*down2)(Pixel* d, const Pixel* s, int n, bool stream);
     // d[k] = row[index[k]].
     void (*gather)(Pixel* d, const Pixel* row, const std::int32_t* index, int n);
-    // Every channel of d becomes round((s * a + d * (255 - a)) / 255).
-    void (*blend)(Pixel* d, const Pixel* s, int n, unsigned alpha);
+    // Every channel of d becomes round((s * a + u * (255 - a)) / 255); u
+    // may be d itself.
+    void (*blend)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha);
     // d[k] = s[k] unless the red, green and blue of s[k] equal keyRgb.
     void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
     // Orders streamed stores before anything that follows.

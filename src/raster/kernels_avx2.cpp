@@ -174,20 +174,20 @@ inline __m256i blend8(__m256i s, __m256i d, __m256i a, __m256i na)
     return _mm256_packus_epi16(lo, hi);
 }
 
-void blendRow(Pixel* d, const Pixel* s, int n, unsigned alpha)
+void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha)
 {
     const __m256i a = _mm256_set1_epi16(static_cast<short>(alpha));
     const __m256i na = _mm256_set1_epi16(static_cast<short>(255 - alpha));
     int k = 0;
     for (; k + kLanes <= n; k += kLanes)
-        store(d + k, blend8(load(s + k), load(d + k), a, na));
+        store(d + k, blend8(load(s + k), load(u + k), a, na));
     if (k < n) {
         // The tail goes through a small buffer so no vector touches memory
         // outside the row.
         alignas(32) Pixel sb[kLanes] = {}, db[kLanes] = {};
         const int rest = n - k;
         std::memcpy(sb, s + k, rest * sizeof(Pixel));
-        std::memcpy(db, d + k, rest * sizeof(Pixel));
+        std::memcpy(db, u + k, rest * sizeof(Pixel));
         store(db, blend8(load(sb), load(db), a, na));
         std::memcpy(d + k, db, rest * sizeof(Pixel));
     }

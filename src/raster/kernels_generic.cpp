@@ -51,10 +51,10 @@ inline Pixel blendPixel(Pixel s, Pixel d, unsigned a)
     return div255(rb) | div255(ag) << 8;
 }
 
-void blendRow(Pixel* d, const Pixel* s, int n, unsigned a)
+void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned a)
 {
     for (int k = 0; k < n; ++k)
-        d[k] = blendPixel(s[k], d[k], a);
+        d[k] = blendPixel(s[k], u[k], a);
 }
 
 void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)

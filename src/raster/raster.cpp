@@ -121,7 +121,7 @@ void forEachSampledRow(const Kernels& k, const Bitmap& dst, const Bitmap& src, c
             sampledRow = sy;
             sampled = scratch.data();
         }
-        op(dst.row(m.y.first + r) + m.x.first, sampled, m.x.count());
+        op(r, dst.row(m.y.first + r) + m.x.first, sampled, m.x.count());
     }
 }
 
@@ -133,7 +133,7 @@ void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const M
     for (int r = 1; r < m.y.count() && !repeats; ++r)
         repeats = m.y.source[std::size_t(r)] == m.y.source[std::size_t(r - 1)];
     if (repeats && plan.shape != Shape::Straight) {
-        forEachSampledRow(k, dst, src, m, plan, [&](Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
+        forEachSampledRow(k, dst, src, m, plan, [&](int, Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
     } else {
         for (int r = 0; r < m.y.count(); ++r)
             sampleRow(k, plan, dst.row(m.y.first + r) + m.x.first, src.row(m.y.source[std::size_t(r)]), m.x,
@@ -227,7 +227,42 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
         return true;
     }
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](Pixel* d, const Pixel* s, int n) { k->blend(d, s, n, a); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->blend(d, s, d, n, a); });
+    return true;
+}
+
+bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                    int xs, int ys, int ws, int hs, std::uint32_t blendFunction)
+{
+    const Kernels* k = kernels();
+    const bool sameSize = under.width == dst.width && under.height == dst.height;
+    if (!k || !sameSize || dst.empty() || under.empty()) {
+        if (!k)
+            return reference::AlphaBlendOver(dst, under, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
+        BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+        return AlphaBlend(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
+    }
+    const bool valid = wd > 0 && hd > 0 && ws > 0 && hs > 0 && (blendFunction & 0xff00ffffu) == 0 && xs >= 0 &&
+                       ys >= 0 && std::int64_t(xs) + ws <= src.width && std::int64_t(ys) + hs <= src.height;
+    const unsigned a = (blendFunction >> 16) & 0xffu;
+    const Mapping m = valid ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src) : Mapping{};
+    if (m.empty() || a == 0 || a == 255) {  // a copy, and at most a stretched copy over it
+        BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+        if (!m.empty() && a == 255)
+            stretchCopy(*k, dst, src, m);
+        return valid;
+    }
+    // Rows and columns outside the blended rectangle are plain copies.
+    const int top = m.y.first, bottom = m.y.first + m.y.count(), left = m.x.first, right = m.x.first + m.x.count();
+    for (int y = 0; y < dst.height; ++y) {
+        const bool blended = y >= top && y < bottom;
+        k->copy(dst.row(y), under.row(y), blended ? left : dst.width, false);
+        if (blended)
+            k->copy(dst.row(y) + right, under.row(y) + right, dst.width - right, false);
+    }
+    forEachSampledRow(*k, dst, src, m, classify(m.x.source), [&](int r, Pixel* d, const Pixel* s, int n) {
+        k->blend(d, s, under.row(top + r) + left, n, a);
+    });
     return true;
 }
 
@@ -248,7 +283,7 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     }
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
     return true;
 }
 

@@ -68,6 +68,12 @@ bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
 bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs, std::uint32_t blendFunction);
 
+// BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0) followed by
+// AlphaBlend(dst, ...), with the same pixels and result, in one pass where
+// under is dst's size: each pixel is read from under and written once.
+bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                    int xs, int ys, int ws, int hs, std::uint32_t blendFunction);
+
 // StretchBlt that leaves every destination pixel whose sample has exactly
 // the colour `key` (red, green and blue; the alpha byte is not compared).
 // A key that is not a colour (a non-zero high byte, such as CLR_INVALID)
@@ -106,6 +112,8 @@ bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
                 int ws, int hs);
 bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs, std::uint32_t blendFunction);
+bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                    int xs, int ys, int ws, int hs, std::uint32_t blendFunction);
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
                     int ys, int ws, int hs, ColorRef key);
 bool ReduceArea(const Bitmap& dst, const Bitmap& src);

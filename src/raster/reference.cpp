@@ -76,6 +76,13 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
     return true;
 }
 
+bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                    int xs, int ys, int ws, int hs, std::uint32_t blendFunction)
+{
+    reference::BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+    return reference::AlphaBlend(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
+}
+
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
                     int ys, int ws, int hs, ColorRef key)
 {

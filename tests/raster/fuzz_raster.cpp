@@ -1,7 +1,8 @@
 // libFuzzer target: the input chooses the buffers' sizes, strides and
 // pixels, a primitive and its rectangle; every fast implementation must give
 // the reference's pixels and leave the fences around both buffers intact.
-// Operation 4 is the area reduction of the whole source onto the whole target.
+// Operation 4 is the area reduction of the whole source onto the whole target,
+// 5 the blend over a restored picture.
 #include <cstring>
 
 #include "pixel_buffer.h"
@@ -38,6 +39,10 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
     case 2: return reference ? R::reference::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                              : R::AlphaBlend(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     case 4: return reference ? R::reference::ReduceArea(db, sb) : R::ReduceArea(db, sb);
+    case 5: {  // restored from the source, blended over with itself: enough to cross every path
+        return reference ? R::reference::AlphaBlendOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
+                         : R::AlphaBlendOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
+    }
     default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                               : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
@@ -50,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in{data, size};
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
     const int sw = in.take<std::uint8_t>() % 80, sh = in.take<std::uint8_t>() % 40;
-    const int op = in.take<std::uint8_t>() % 5;
+    const int op = in.take<std::uint8_t>() % 6;
     int args[8];
     for (int& a : args) {
         // Mostly small numbers near the buffers, sometimes any 32-bit value.
@@ -58,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         a = (raw & 0x100) ? raw : (std::int8_t(raw & 0xff));
     }
     std::uint32_t extra = in.take<std::uint32_t>();
-    if (op == 2 && (extra & 0x1000))
+    if ((op == 2 || op == 5) && (extra & 0x1000))
         extra &= 0x00ff0000u;  // mostly a valid blend function
     testing::PixelBuffer src(sw, sh, in.take<std::uint8_t>() % 5), dst(dw, dh, in.take<std::uint8_t>() % 5);
     const std::uint32_t palette[4] = {0xff000000u | in.take<std::uint32_t>(), 0xff00ff00u,

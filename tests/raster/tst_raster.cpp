@@ -39,7 +39,7 @@ void forEachImplementation(Body body, bool withReference = false)
     raster::setImplementation(Implementation::Automatic);
 }
 
-enum class Op { Copy, Stretch, Blend, Key };
+enum class Op { Copy, Stretch, Blend, Key, BlendOver };
 
 struct Case {
     Op op;
@@ -73,7 +73,7 @@ int randomExtent(std::mt19937& rng)
 Case randomCase(std::mt19937& rng, PixelBuffer& src)
 {
     Case c{};
-    c.op = Op(rng() % 4);
+    c.op = Op(rng() % 5);
     c.xd = randomCoordinate(rng), c.yd = randomCoordinate(rng);
     c.wd = randomExtent(rng), c.hd = randomExtent(rng);
     c.xs = randomCoordinate(rng), c.ys = randomCoordinate(rng);
@@ -118,6 +118,23 @@ bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
         return reference ? raster::reference::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
                                                              c.hs, c.key)
                          : raster::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.key);
+    case Op::BlendOver: {
+        // The picture restored from: mostly the destination's size (the
+        // one-pass path), sometimes another.
+        std::mt19937 g(c.key);
+        const bool same = g() % 5 != 0;
+        PixelBuffer under(same ? dst.width() : int(g() % 50), same ? dst.height() : int(g() % 40), int(g() % 4));
+        under.randomise(g, 256);
+        const PixelBuffer before = under;
+        const bool result =
+            reference ? raster::reference::AlphaBlendOver(d, under.bitmap(), c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
+                                                          c.ws, c.hs, c.blend)
+                      : raster::AlphaBlendOver(d, under.bitmap(), c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs,
+                                               c.blend);
+        if (!(under == before) || !under.fenceIntact())
+            qFatal("the picture under the blend changed");
+        return result;
+    }
     }
     return false;
 }
