@@ -264,6 +264,28 @@ private slots:
         QVERIFY2(r.err.startsWith("tarvex-batch: ") && r.err.contains("--help"), r.err.constData());
     }
 
+    // On a terminal: progress as it goes, one summary line at the end, and
+    // no list of files.
+    void aTerminalGetsProgressAndASummary()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty())
+            QSKIP("needs script(1) to give the program a terminal");
+        const QString out = freshFolder(QStringLiteral("terminal"));
+        QStringList command{QStringLiteral(TARVEX_BATCH), "frame", "--out", out, frame_};
+        command << photos_;
+        for (QString& word : command)
+            word = QLatin1Char('\'') + word + QLatin1Char('\'');
+        QProcess p;
+        p.start(QStringLiteral("script"), {"-qec", command.join(QLatin1Char(' ')), "/dev/null"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray shown = p.readAllStandardOutput();
+        QVERIFY2(shown.contains("3/3 photos") && shown.contains("photos/s"), shown.constData());
+        QVERIFY2(shown.contains("saved 3, failed 0"), shown.constData());
+        QVERIFY(!shown.contains(out.toLocal8Bit()));
+        QCOMPARE(files(out).size(), 3);
+    }
+
     void helpAndVersion()
     {
         const Run help = batch({"--help"});
