@@ -8,7 +8,6 @@
 #include <atomic>
 #include <functional>
 #include <optional>
-#include <variant>
 
 #include "workspace/picture_file.h"
 #include "workspace/surface.h"
@@ -33,17 +32,6 @@ struct Options {
     int jobs = 1;
     bool quiet = false;
 };
-
-// The options of a command line (without the program's name), or the
-// one-line reason it is not a valid one. `help` and `version` are set when
-// asked for; the other fields are then meaningless.
-struct ParsedCommandLine {
-    Options options;
-    bool help = false;
-    bool version = false;
-};
-std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arguments);
-QString helpText();
 
 struct PhotoResult {
     QString savedPath;     // empty when nothing was saved

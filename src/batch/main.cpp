@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "batch.h"
+#include "command_line.h"
 
 namespace {
 
