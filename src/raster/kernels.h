@@ -24,15 +24,14 @@ struct Kernels {
     void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
     // Orders streamed stores before anything that follows.
     void (*fence)();
-    // The vertical half of an area reduction: acc[4x + c] becomes the sum
-    // over r < count of weights[r] times channel c of rows[r][x], x < width.
-    // Callers keep every weight below 2^15 and the weights' sum below 2^23,
-    // so no sum leaves 31 bits.
-    void (*sumRows)(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count,
-                    int width);
-    // The horizontal half: destination pixel i of n takes the weighted sums
-    // of its source columns in acc, divided by `total`.
-    void (*sumColumns)(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total);
+    // One destination row of an area reduction, d[0..columns.target
+    // length): rows[r] weighs weights[r] (r < count, the weights adding up
+    // to rowTotal), the columns weigh as `columns` says, and each channel's
+    // sum is divided by rowTotal * columns.source, rounded to nearest,
+    // halves up. Callers keep every weight below 2^15 and rowTotal below
+    // 2^23. `scratch` holds 4 * width 32-bit values.
+    void (*reduceRow)(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
+                      std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch);
     // out[3k..3k+2] = blue, green and red of in[k].
     void (*packBgr24)(std::uint8_t* out, const Pixel* in, int n);
 };

@@ -290,6 +290,50 @@ void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t*
     }
 }
 
+// Rounds eight sums to nearest, halves up, by `total` < 2^23: each
+// quotient is below 256, so the float estimate is off by at most one and
+// the remainder, exact in 32 bits, says which way to step.
+inline __m256i roundedMeans(__m256i sum, __m256 reciprocal, __m256i total, __m256i half)
+{
+    const __m256i n = _mm256_add_epi32(sum, half);
+    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
+    const __m256i r = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, total));
+    q = _mm256_add_epi32(q, _mm256_srai_epi32(r, 31));  // r < 0: one less
+    return _mm256_sub_epi32(q, _mm256_cmpgt_epi32(r, _mm256_sub_epi32(total, _mm256_set1_epi32(1))));
+}
+
+// Two destination pixels per vector, each over the same number of padded
+// taps, so no branch depends on how many columns a pixel covers. With
+// total < 2^23 every sum fits 31 bits, and rounding sum / total with
+// halves up is floor((sum + floor(total / 2)) / total) for odd and even
+// totals alike, the same value the double path computes.
+void sumColumnsTaps(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, std::uint32_t total)
+{
+    const __m256 reciprocal = _mm256_set1_ps(1.0f / float(total));
+    const __m256i totals = _mm256_set1_epi32(int(total)), half = _mm256_set1_epi32(int(total / 2));
+    const int taps = spans.taps;
+    for (int i = 0; i < n; i += 2) {
+        const int j = std::min(i + 1, n - 1);  // an odd last pixel pairs with itself
+        const std::uint32_t* a = acc + 4 * std::size_t(spans.start[std::size_t(i)]);
+        const std::uint32_t* b = acc + 4 * std::size_t(spans.start[std::size_t(j)]);
+        const std::int32_t* wa = spans.paddedWeights(std::size_t(i));
+        const std::int32_t* wb = spans.paddedWeights(std::size_t(j));
+        __m256i sum = _mm256_setzero_si256();
+        for (int t = 0; t < taps; ++t) {
+            const __m256i v = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 4 * t),
+                                                  reinterpret_cast<const __m128i*>(a + 4 * t));
+            const __m256i w = _mm256_setr_m128i(_mm_set1_epi32(wa[t]), _mm_set1_epi32(wb[t]));
+            sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(v, w));
+        }
+        const __m256i q = roundedMeans(sum, reciprocal, totals, half);
+        const __m256i words = _mm256_packus_epi32(q, q);
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        d[i] = Pixel(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
+        if (j != i)
+            d[j] = Pixel(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+    }
+}
+
 inline __m256d columnAsDoubles(const std::uint32_t* column)
 {
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(column)));
@@ -301,6 +345,10 @@ inline __m256d columnAsDoubles(const std::uint32_t* column)
 // sum fits 31 bits it is taken with integer adds and weighed once.
 void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total)
 {
+    if (total < double(1 << 23)) {
+        sumColumnsTaps(d, n, acc, spans, std::uint32_t(total));
+        return;
+    }
     const __m256d divisor = _mm256_set1_pd(total), half = _mm256_set1_pd(0.5);
     const double rows = total / double(spans.source);
     const double widest = double(spans.source) / double(spans.target) + 2;
@@ -338,6 +386,162 @@ void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& sp
     }
 }
 
+// The short path: while rowTotal <= 127, every weight fits a signed byte
+// and every column sum fits a signed 16-bit lane, so two rows are weighed
+// and added by one byte multiply-add, and the column pass takes two taps
+// per 16-bit multiply-add. The sums are the same whole numbers as on the
+// wide path, only held in narrower lanes.
+constexpr std::uint32_t kShortRowTotal = 127;
+
+// Weights of rows a (low byte) and b against their interleaved bytes.
+inline __m256i bytePairOf(std::int32_t a, std::int32_t b)
+{
+    return _mm256_set1_epi16(std::int16_t(std::uint16_t(b << 8 | (a & 0xff))));
+}
+
+// Eight pixels of rows a and b: pixels 0, 1, 4, 5 (lo) and 2, 3, 6, 7 (hi).
+inline void addEight(__m256i& lo, __m256i& hi, const Pixel* a, const Pixel* b, __m256i w)
+{
+    const __m256i va = load(a), vb = load(b);
+    lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(va, vb), w));
+    hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(va, vb), w));
+}
+
+inline void storeEight(std::int16_t* acc, __m256i lo, __m256i hi)
+{
+    auto* out = reinterpret_cast<__m256i*>(acc);
+    _mm256_storeu_si256(out, _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+void sumRowsShort(std::int16_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int width)
+{
+    const auto pairAt = [&](int r, const Pixel*& a, const Pixel*& b) {
+        a = rows[r];
+        b = r + 1 < count ? rows[r + 1] : rows[r];
+        return bytePairOf(weights[r], r + 1 < count ? weights[r + 1] : 0);
+    };
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m256i l0 = _mm256_setzero_si256(), h0 = l0, l1 = l0, h1 = l0;
+        for (int r = 0; r < count; r += 2) {
+            const Pixel *a, *b;
+            const __m256i w = pairAt(r, a, b);
+            _mm_prefetch(reinterpret_cast<const char*>(a + x + kPrefetchAhead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(b + x + kPrefetchAhead), _MM_HINT_T0);
+            addEight(l0, h0, a + x, b + x, w);
+            addEight(l1, h1, a + x + 8, b + x + 8, w);
+        }
+        storeEight(acc + 4 * std::size_t(x), l0, h0);
+        storeEight(acc + 4 * std::size_t(x + 8), l1, h1);
+    }
+    for (; x + 8 <= width; x += 8) {
+        __m256i lo = _mm256_setzero_si256(), hi = lo;
+        for (int r = 0; r < count; r += 2) {
+            const Pixel *a, *b;
+            const __m256i w = pairAt(r, a, b);
+            addEight(lo, hi, a + x, b + x, w);
+        }
+        storeEight(acc + 4 * std::size_t(x), lo, hi);
+    }
+    for (; x < width; ++x)
+        for (int c = 0; c < 4; ++c) {
+            int sum = 0;
+            for (int r = 0; r < count; ++r)
+                sum += weights[r] * int((rows[r][x] >> (8 * c)) & 0xffu);
+            acc[4 * std::size_t(x) + std::size_t(c)] = std::int16_t(sum);
+        }
+}
+
+// Two destination pixels per vector, two taps per multiply-add: a 16-byte
+// load holds a pixel's taps 2u and 2u + 1, whose channels are interleaved
+// so that each 32-bit lane weighs one channel of both.
+struct ShortColumns {
+    const std::int16_t* acc;
+    const AreaSpans& spans;
+    __m256i interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,  //
+                                          0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    __m256 reciprocal;
+    __m256i totals, half;
+
+    ShortColumns(const std::int16_t* a, const AreaSpans& s, std::uint32_t total)
+        : acc(a), spans(s), reciprocal(_mm256_set1_ps(1.0f / float(total))),
+          totals(_mm256_set1_epi32(int(total))), half(_mm256_set1_epi32(int(total / 2)))
+    {
+    }
+
+    // The means of pixels i and j (lanes 0-3 and 4-7); `pairs` is a
+    // constant where the caller knows it, so the loop unrolls.
+    __m256i means(int i, int j, int pairs) const
+    {
+        const std::int16_t* a = acc + 4 * std::size_t(spans.start[std::size_t(i)]);
+        const std::int16_t* b = acc + 4 * std::size_t(spans.start[std::size_t(j)]);
+        const std::int32_t* w = spans.tapPairs.data() + std::size_t(i / 2) * std::size_t(2 * pairs);
+        __m256i sum = _mm256_setzero_si256();
+        for (int u = 0; u < pairs; ++u) {
+            const __m256i v = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * u),
+                                                  reinterpret_cast<const __m128i*>(a + 8 * u));
+            const __m256i weights = _mm256_permutevar8x32_epi32(
+                _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + 2 * u))), spread);
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(_mm256_shuffle_epi8(v, interleave), weights));
+        }
+        return roundedMeans(sum, reciprocal, totals, half);
+    }
+};
+
+// Four pixels per step, two independent vectors, packed into one store.
+template <int Pairs>
+void sumColumnsShortFixed(Pixel* d, int n, const ShortColumns& columns, int pairs)
+{
+    const int p = Pairs > 0 ? Pairs : pairs;
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256i words = _mm256_packus_epi32(columns.means(i, i + 1, p), columns.means(i + 2, i + 3, p));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), order);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
+    }
+    for (; i < n; i += 2) {
+        const int j = std::min(i + 1, n - 1);  // an odd last pixel pairs with itself
+        const __m256i words = _mm256_packus_epi32(columns.means(i, j, p), _mm256_setzero_si256());
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), order);
+        d[i] = Pixel(_mm256_cvtsi256_si32(bytes));
+        if (j != i)
+            d[j] = Pixel(_mm256_extract_epi32(bytes, 1));
+    }
+}
+
+void sumColumnsShort(Pixel* d, int n, const std::int16_t* acc, const AreaSpans& spans, std::uint32_t total)
+{
+    const ShortColumns columns(acc, spans, total);
+    switch (const int pairs = spans.taps / 2) {
+    case 1: return sumColumnsShortFixed<1>(d, n, columns, pairs);
+    case 2: return sumColumnsShortFixed<2>(d, n, columns, pairs);
+    case 3: return sumColumnsShortFixed<3>(d, n, columns, pairs);
+    case 4: return sumColumnsShortFixed<4>(d, n, columns, pairs);
+    case 5: return sumColumnsShortFixed<5>(d, n, columns, pairs);
+    default: return sumColumnsShortFixed<0>(d, n, columns, pairs);
+    }
+}
+
+void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
+                 std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch)
+{
+    const int n = int(columns.first.size());
+    const double total = double(rowTotal) * double(columns.source);
+    const bool shortSums = rowTotal <= kShortRowTotal && total < double(1 << 23) && columns.target < (1 << 15) &&
+                           !columns.tapPairs.empty();
+    if (shortSums) {
+        auto* acc = reinterpret_cast<std::int16_t*>(scratch);
+        sumRowsShort(acc, rows, weights, count, width);
+        sumColumnsShort(d, n, acc, columns, std::uint32_t(total));
+        return;
+    }
+    sumRowsAt(scratch, rows, weights, count, width);
+    sumColumnsAt(d, n, scratch, columns, total);
+}
+
 // Eight pixels become 24 bytes: each 128-bit lane drops its alpha bytes
 // and packs its 12 bytes to the front, then the two lanes' bytes are joined.
 // A store writes 32 bytes, so vectors run while 8 more bytes past the 24
@@ -369,7 +573,7 @@ void fence()
 const Kernels& avx2KernelTable()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row,  gatherRow,
-                                 blendRow, keyRow,   fence,  sumRowsAt, sumColumnsAt, packBgr24Row};
+                                 blendRow, keyRow,   fence,  reduceRowAt, packBgr24Row};
     return kernels;
 }
 

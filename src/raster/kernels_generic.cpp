@@ -94,6 +94,13 @@ void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& sp
     }
 }
 
+void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
+                 std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch)
+{
+    sumRowsAt(scratch, rows, weights, count, width);
+    sumColumnsAt(d, int(columns.first.size()), scratch, columns, double(rowTotal) * double(columns.source));
+}
+
 void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
 {
     for (int x = 0; x < n; ++x, out += 3) {
@@ -108,7 +115,7 @@ void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
 const Kernels& genericKernels()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row,  down2Row,   gatherRow,
-                                 blendRow, keyRow,   noFence, sumRowsAt, sumColumnsAt, packBgr24Row};
+                                 blendRow, keyRow,   noFence, reduceRowAt, packBgr24Row};
     return kernels;
 }
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <thread>
 #include <vector>
 
+#include "bands.h"
 #include "kernels.h"
 #include "raster.h"
 #include "sampling.h"
@@ -293,16 +293,15 @@ namespace {
 void reduceRows(const Kernels& k, const Bitmap& dst, const Bitmap& src, const detail::AreaSpans& xs,
                 const detail::AreaSpans& ys, int first, int last)
 {
-    const double total = double(xs.source) * double(ys.source);
-    std::vector<std::uint32_t> sums(4 * std::size_t(src.width));
+    std::vector<std::uint32_t> scratch(4 * std::size_t(src.width));
     std::vector<const Pixel*> rows;
     for (int j = first; j < last; ++j) {
         const int top = ys.first[std::size_t(j)], count = ys.count[std::size_t(j)];
         rows.clear();
         for (int r = 0; r < count; ++r)
             rows.push_back(src.row(top + r));
-        k.sumRows(sums.data(), rows.data(), ys.weights(std::size_t(j)), count, src.width);
-        k.sumColumns(dst.row(j), dst.width, sums.data(), xs, total);
+        k.reduceRow(dst.row(j), rows.data(), ys.weights(std::size_t(j)), count, src.width,
+                    std::uint32_t(ys.source), xs, scratch.data());
     }
 }
 
@@ -326,15 +325,12 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src)
     const detail::AreaSpans xs(src.width, dst.width), ys(src.height, dst.height);
     // A photo is read from memory faster by every core at once: the
     // destination rows are split into one band per core.
-    const int cores = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-    const int bands = std::int64_t(src.width) * src.height >= kBandedPixels ? std::min(cores, dst.height) : 1;
-    std::vector<std::thread> helpers;
-    for (int b = 1; b < bands; ++b)
-        helpers.emplace_back(reduceRows, std::cref(*k), std::cref(dst), std::cref(src), std::cref(xs), std::cref(ys),
-                             dst.height * b / bands, dst.height * (b + 1) / bands);
-    reduceRows(*k, dst, src, xs, ys, 0, dst.height / bands);
-    for (std::thread& t : helpers)
-        t.join();
+    const int bands = std::int64_t(src.width) * src.height >= kBandedPixels
+                          ? std::min(detail::availableBands(), dst.height)
+                          : 1;
+    detail::runBands(bands, [&](int b) {
+        reduceRows(*k, dst, src, xs, ys, dst.height * b / bands, dst.height * (b + 1) / bands);
+    });
     return true;
 }
 

@@ -207,7 +207,11 @@ struct ReduceCase {
 ReduceCase randomReduction(std::mt19937& rng)
 {
     const auto pick = [&](int max) { return int(rng() % unsigned(max)) + 1; };
-    switch (rng() % 6) {
+    switch (rng() % 7) {
+    case 6: {  // tall enough that a row's weights add up past what 16-bit sums hold
+        const int sw = pick(40), sh = 127 + pick(300);
+        return {sw, sh, pick(sw), pick(std::min(sh, 40))};
+    }
     case 0: {  // integral factors
         const int dw = pick(20), dh = pick(20);
         return {dw * pick(6), dh * pick(6), dw, dh};
@@ -433,7 +437,8 @@ private slots:
         const unsigned first = replay.isEmpty() ? 1 : replay.toUInt();
         const unsigned count = replay.isEmpty() ? 400 : 1;
         std::vector<ReduceCase> cases{{1, 1, 1, 1}, {20000, 1, 640, 1}, {20000, 1, 1, 1}, {1, 3000, 1, 7},
-                                      {997, 3, 640, 2}, {1920, 1080, 640, 360}, {1279, 961, 640, 481}};
+                                      {997, 3, 640, 2}, {1920, 1080, 640, 360}, {1279, 961, 640, 481},
+                                      {4099, 2053, 3, 2}};  // weights adding up past 2^23
         for (unsigned seed = first; seed < first + count; ++seed) {
             std::mt19937 rng(seed);
             const ReduceCase c = (replay.isEmpty() && seed <= cases.size()) ? cases[seed - 1] : randomReduction(rng);
