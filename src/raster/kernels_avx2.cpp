@@ -5,6 +5,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -464,11 +465,22 @@ struct ShortColumns {
     __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     __m256 reciprocal;
     __m256i totals, half;
+    // Up to this total, (sum + half) times 1 / total rounded up lands in
+    // [quotient, quotient + 1) even after the product's own rounding: the
+    // estimate is the quotient, with no remainder to check.
+    static constexpr std::uint32_t kExactEstimateTotal = 1 << 14;
+    bool exactEstimate;
 
     ShortColumns(const std::int16_t* a, const AreaSpans& s, std::uint32_t total)
-        : acc(a), spans(s), reciprocal(_mm256_set1_ps(1.0f / float(total))),
-          totals(_mm256_set1_epi32(int(total))), half(_mm256_set1_epi32(int(total / 2)))
+        : acc(a), spans(s), reciprocal(_mm256_set1_ps(reciprocalOf(total))),
+          totals(_mm256_set1_epi32(int(total))), half(_mm256_set1_epi32(int(total / 2))),
+          exactEstimate(total <= kExactEstimateTotal)
     {
+    }
+    static float reciprocalOf(std::uint32_t total)
+    {
+        const float r = 1.0f / float(total);
+        return double(r) * double(total) < 1.0 ? std::nextafter(r, 2.0f) : r;
     }
 
     // The means of pixels i and j (lanes 0-3 and 4-7); `pairs` is a
@@ -486,6 +498,8 @@ struct ShortColumns {
                 _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + 2 * u))), spread);
             sum = _mm256_add_epi32(sum, _mm256_madd_epi16(_mm256_shuffle_epi8(v, interleave), weights));
         }
+        if (exactEstimate)
+            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(sum, half)), reciprocal));
         return roundedMeans(sum, reciprocal, totals, half);
     }
 };
