@@ -415,12 +415,31 @@ inline void storeEight(std::int16_t* acc, __m256i lo, __m256i hi)
     _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
+// At most 64 pairs of rows: rowTotal <= 127 and every weight is at least 1.
+struct RowPairs {
+    const Pixel* a[64];
+    const Pixel* b[64];
+    __m256i w[64];
+    int n = 0;
+
+    RowPairs(const Pixel* const* rows, const std::int32_t* weights, int count)
+    {
+        for (int r = 0; r < count; r += 2, ++n) {
+            const bool last = r + 1 == count;  // an odd last row pairs with itself at weight 0
+            a[n] = rows[r];
+            b[n] = rows[last ? r : r + 1];
+            w[n] = bytePairOf(weights[r], last ? 0 : weights[r + 1]);
+        }
+    }
+};
+
 void sumRowsShort(std::int16_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int width)
 {
+    const RowPairs pairs(rows, weights, count);
     const auto pairAt = [&](int r, const Pixel*& a, const Pixel*& b) {
-        a = rows[r];
-        b = r + 1 < count ? rows[r + 1] : rows[r];
-        return bytePairOf(weights[r], r + 1 < count ? weights[r + 1] : 0);
+        a = pairs.a[r / 2];
+        b = pairs.b[r / 2];
+        return pairs.w[r / 2];
     };
     int x = 0;
     for (; x + 16 <= width; x += 16) {
@@ -454,6 +473,18 @@ void sumRowsShort(std::int16_t* acc, const Pixel* const* rows, const std::int32_
         }
 }
 
+// 1 / total, rounded up to the next float. Up to kExactEstimateTotal,
+// (sum + half) times it lands in [quotient, quotient + 1) even after the
+// product's own rounding: the estimate is the quotient, with no remainder
+// to check. Beyond, it is off by at most one either way.
+constexpr std::uint32_t kExactEstimateTotal = 1 << 14;
+
+inline float reciprocalRoundedUp(std::uint32_t total)
+{
+    const float r = 1.0f / float(total);
+    return double(r) * double(total) < 1.0 ? std::nextafter(r, 2.0f) : r;
+}
+
 // Two destination pixels per vector, two taps per multiply-add: a 16-byte
 // load holds a pixel's taps 2u and 2u + 1, whose channels are interleaved
 // so that each 32-bit lane weighs one channel of both.
@@ -465,22 +496,13 @@ struct ShortColumns {
     __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     __m256 reciprocal;
     __m256i totals, half;
-    // Up to this total, (sum + half) times 1 / total rounded up lands in
-    // [quotient, quotient + 1) even after the product's own rounding: the
-    // estimate is the quotient, with no remainder to check.
-    static constexpr std::uint32_t kExactEstimateTotal = 1 << 14;
     bool exactEstimate;
 
     ShortColumns(const std::int16_t* a, const AreaSpans& s, std::uint32_t total)
-        : acc(a), spans(s), reciprocal(_mm256_set1_ps(reciprocalOf(total))),
+        : acc(a), spans(s), reciprocal(_mm256_set1_ps(reciprocalRoundedUp(total))),
           totals(_mm256_set1_epi32(int(total))), half(_mm256_set1_epi32(int(total / 2))),
           exactEstimate(total <= kExactEstimateTotal)
     {
-    }
-    static float reciprocalOf(std::uint32_t total)
-    {
-        const float r = 1.0f / float(total);
-        return double(r) * double(total) < 1.0 ? std::nextafter(r, 2.0f) : r;
     }
 
     // The means of pixels i and j (lanes 0-3 and 4-7); `pairs` is a
@@ -526,6 +548,59 @@ void sumColumnsShortFixed(Pixel* d, int n, const ShortColumns& columns, int pair
     }
 }
 
+// Whole factors 2 and 3 across, the commonest reductions of screen and
+// video sizes (1920 x 1080 to 640 x 360): a destination pixel is the plain
+// sum of its 2 or 3 neighbours, so the column pass needs no weights, only
+// a regrouping of whole 64-bit pixels. Callers keep 255 * total below
+// 2^15, so the sums stay in 16-bit lanes.
+constexpr std::uint32_t kBoxTotal = 128;
+
+template <int K>
+__m256i boxSums(const std::int16_t* s)
+{
+    const auto at = [s](int k) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 16 * k)); };
+    if constexpr (K == 2) {  // [0 1 2 3] [4 5 6 7] to [0+1 2+3 4+5 6+7]
+        const __m256i a = at(0), b = at(1);
+        return _mm256_permute4x64_epi64(_mm256_add_epi16(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b)),
+                                        0xd8);
+    } else {  // [0 1 2 3] [4 5 6 7] [8 9 10 11] to [0+1+2 3+4+5 6+7+8 9+10+11]
+        const __m256i a = at(0), b = at(1), c = at(2);
+        const __m256i x = _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x30), c, 0x0c), 0x6c);
+        const __m256i y = _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, b, 0xc3), c, 0x30), 0xb1);
+        const __m256i z = _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, c, 0xc3), b, 0x0c), 0xc6);
+        return _mm256_add_epi16(_mm256_add_epi16(x, y), z);
+    }
+}
+
+template <int K>
+void boxColumns(Pixel* d, int n, const std::int16_t* acc, std::uint32_t total)
+{
+    const __m256 reciprocal = _mm256_set1_ps(reciprocalRoundedUp(total));
+    const __m256i half = _mm256_set1_epi16(std::int16_t(total / 2));
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256i sums = _mm256_add_epi16(boxSums<K>(acc + 4 * std::size_t(K * i)), half);
+        const auto quotients = [&](__m128i lanes) {
+            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(lanes)), reciprocal));
+        };
+        const __m256i words = _mm256_packus_epi32(quotients(_mm256_castsi256_si128(sums)),
+                                                  quotients(_mm256_extracti128_si256(sums, 1)));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), order);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
+    }
+    for (; i < n; ++i) {
+        Pixel out = 0;
+        for (int c = 0; c < 4; ++c) {
+            std::uint32_t sum = total / 2;
+            for (int t = 0; t < K; ++t)
+                sum += std::uint32_t(acc[4 * std::size_t(K * i + t) + std::size_t(c)]);
+            out |= (sum / total) << (8 * c);
+        }
+        d[i] = out;
+    }
+}
+
 void sumColumnsShort(Pixel* d, int n, const std::int16_t* acc, const AreaSpans& spans, std::uint32_t total)
 {
     const ShortColumns columns(acc, spans, total);
@@ -549,7 +624,13 @@ void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights
     if (shortSums) {
         auto* acc = reinterpret_cast<std::int16_t*>(scratch);
         sumRowsShort(acc, rows, weights, count, width);
-        sumColumnsShort(d, n, acc, columns, std::uint32_t(total));
+        const bool box = columns.target == 1 && total <= double(kBoxTotal);
+        if (box && columns.source == 2)
+            boxColumns<2>(d, n, acc, std::uint32_t(total));
+        else if (box && columns.source == 3)
+            boxColumns<3>(d, n, acc, std::uint32_t(total));
+        else
+            sumColumnsShort(d, n, acc, columns, std::uint32_t(total));
         return;
     }
     sumRowsAt(scratch, rows, weights, count, width);
