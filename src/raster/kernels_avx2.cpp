@@ -213,33 +213,39 @@ void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
 }
 
 // Four pixels' channels as 16-bit numbers.
-inline __m256i widen(const Pixel* p)
-{
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
 // Two 16-bit weights, a in the low half, repeated in every 32-bit lane.
 inline __m256i pairOf(std::int32_t a, std::int32_t b)
 {
     return _mm256_set1_epi32((b << 16) | (a & 0xffff));
 }
 
-// The weighted channels of pixels 0 and 2 (lo) and 1 and 3 (hi) of four
-// pixels of rows a and b: the rows' channels interleaved as 16-bit pairs
-// against the pair of weights, one multiply-add for both rows.
-inline void addFour(__m256i& lo, __m256i& hi, const Pixel* a, const Pixel* b, __m256i w)
-{
-    const __m256i va = widen(a), vb = widen(b);
-    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), w));
-    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), w));
-}
+// Eight pixels of rows a and b: their bytes interleaved, then widened so
+// that each 32-bit lane holds one channel of both rows, against the pair
+// of weights: one multiply-add for both rows. The sums come out as pixels
+// 0 | 4, 1 | 5, 2 | 6 and 3 | 7 in the vectors' two halves.
+struct EightSums {
+    __m256i p04, p15, p26, p37;
 
-inline void storeFour(std::uint32_t* acc, __m256i lo, __m256i hi)
-{
-    auto* out = reinterpret_cast<__m256i*>(acc);
-    _mm256_storeu_si256(out, _mm256_permute2x128_si256(lo, hi, 0x20));
-    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
-}
+    EightSums() : p04(_mm256_setzero_si256()), p15(p04), p26(p04), p37(p04) {}
+
+    void add(const Pixel* a, const Pixel* b, __m256i w)
+    {
+        const __m256i va = load(a), vb = load(b), zero = _mm256_setzero_si256();
+        const __m256i lo = _mm256_unpacklo_epi8(va, vb), hi = _mm256_unpackhi_epi8(va, vb);
+        p04 = _mm256_add_epi32(p04, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), w));
+        p15 = _mm256_add_epi32(p15, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), w));
+        p26 = _mm256_add_epi32(p26, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), w));
+        p37 = _mm256_add_epi32(p37, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), w));
+    }
+    void store(std::uint32_t* acc) const
+    {
+        auto* out = reinterpret_cast<__m256i*>(acc);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(p04, p15, 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(p26, p37, 0x20));
+        _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(p04, p15, 0x31));
+        _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p26, p37, 0x31));
+    }
+};
 
 // How far ahead of the columns being summed each row is fetched into the
 // cache: a photo's rows are read side by side, more streams than the
@@ -257,30 +263,26 @@ void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t*
     };
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        __m256i l0 = _mm256_setzero_si256(), h0 = l0, l1 = l0, h1 = l0, l2 = l0, h2 = l0, l3 = l0, h3 = l0;
+        EightSums left, right;
         for (int r = 0; r < count; r += 2) {
             const Pixel *a, *b;
             const __m256i w = pairAt(r, a, b);
             _mm_prefetch(reinterpret_cast<const char*>(a + x + kPrefetchAhead), _MM_HINT_T0);
             _mm_prefetch(reinterpret_cast<const char*>(b + x + kPrefetchAhead), _MM_HINT_T0);
-            addFour(l0, h0, a + x, b + x, w);
-            addFour(l1, h1, a + x + 4, b + x + 4, w);
-            addFour(l2, h2, a + x + 8, b + x + 8, w);
-            addFour(l3, h3, a + x + 12, b + x + 12, w);
+            left.add(a + x, b + x, w);
+            right.add(a + x + 8, b + x + 8, w);
         }
-        storeFour(acc + 4 * std::size_t(x), l0, h0);
-        storeFour(acc + 4 * std::size_t(x + 4), l1, h1);
-        storeFour(acc + 4 * std::size_t(x + 8), l2, h2);
-        storeFour(acc + 4 * std::size_t(x + 12), l3, h3);
+        left.store(acc + 4 * std::size_t(x));
+        right.store(acc + 4 * std::size_t(x + 8));
     }
-    for (; x + 4 <= width; x += 4) {
-        __m256i lo = _mm256_setzero_si256(), hi = lo;
+    for (; x + 8 <= width; x += 8) {
+        EightSums sums;
         for (int r = 0; r < count; r += 2) {
             const Pixel *a, *b;
             const __m256i w = pairAt(r, a, b);
-            addFour(lo, hi, a + x, b + x, w);
+            sums.add(a + x, b + x, w);
         }
-        storeFour(acc + 4 * std::size_t(x), lo, hi);
+        sums.store(acc + 4 * std::size_t(x));
     }
     for (; x < width; ++x) {
         std::uint32_t sum[4] = {};
