@@ -24,12 +24,12 @@ struct Kernels {
     void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
     // Orders streamed stores before anything that follows.
     void (*fence)();
-    // One destination row of an area reduction, d[0..columns.target
-    // length): rows[r] weighs weights[r] (r < count, the weights adding up
-    // to rowTotal), the columns weigh as `columns` says, and each channel's
-    // sum is divided by rowTotal * columns.source, rounded to nearest,
-    // halves up. Callers keep every weight below 2^15 and rowTotal below
-    // 2^23. `scratch` holds 4 * width 32-bit values.
+    // One destination row of an area reduction, one pixel per entry of
+    // `columns`: rows[r] weighs weights[r] (r < count, the weights adding
+    // up to rowTotal), the columns weigh as `columns` says, and each
+    // channel's sum is divided by rowTotal * columns.source, rounded to
+    // nearest, halves up. Callers keep every weight below 2^15 and rowTotal
+    // below 2^23. `scratch` holds 4 * width 32-bit values.
     void (*reduceRow)(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
                       std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch);
     // out[3k..3k+2] = blue, green and red of in[k].

@@ -3,9 +3,11 @@
 // A failing random case names its seed; TARVEX_RASTER_SEED=<n> replays it.
 #include <QtTest>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "pixel_buffer.h"
 #include "raster/raster.h"
@@ -476,6 +478,32 @@ private slots:
             if (QTest::currentTestFailed())
                 return;
         }
+    }
+
+    // Large reductions are split over helper threads shared by the whole
+    // process; callers on several threads at once must neither wait for
+    // one another forever nor get each other's rows.
+    void reductionsOnSeveralThreadsAtOnce()
+    {
+        std::mt19937 rng(7);
+        PixelBuffer src(1500, 1001);
+        src.randomise(rng, 256);
+        PixelBuffer expected(640, 427);
+        raster::setImplementation(Implementation::Reference);
+        QVERIFY(raster::ReduceArea(expected.bitmap(), src.bitmap()));
+        raster::setImplementation(Implementation::Automatic);
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 4; ++t)
+            callers.emplace_back([&] {
+                PixelBuffer target(640, 427);
+                for (int i = 0; i < 15; ++i)
+                    if (!raster::ReduceArea(target.bitmap(), src.bitmap()) || !(target == expected))
+                        ++wrong;
+            });
+        for (std::thread& t : callers)
+            t.join();
+        QCOMPARE(wrong.load(), 0);
     }
 
     void reductionRefusesToEnlarge_data()
