@@ -212,7 +212,6 @@ void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
             d[k] = s[k];
 }
 
-// Four pixels' channels as 16-bit numbers.
 // Two 16-bit weights, a in the low half, repeated in every 32-bit lane.
 inline __m256i pairOf(std::int32_t a, std::int32_t b)
 {
@@ -342,8 +341,9 @@ inline __m256d columnAsDoubles(const std::uint32_t* column)
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(column)));
 }
 
-// Sums of whole numbers below 2^53 are exact in doubles, so this agrees
-// with the integer sums of the portable kernel to the last bit. A
+// Totals below 2^23 keep to 32-bit integers; larger ones are summed in
+// doubles. Sums of whole numbers below 2^53 are exact in doubles, so this
+// agrees with the integer sums of the portable kernel to the last bit. A
 // destination pixel's inner columns all weigh `spans.target`: while their
 // sum fits 31 bits it is taken with integer adds and weighed once.
 void sumColumnsAt(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, double total)
