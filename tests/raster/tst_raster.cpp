@@ -440,7 +440,8 @@ private slots:
         const unsigned count = replay.isEmpty() ? 400 : 1;
         std::vector<ReduceCase> cases{{1, 1, 1, 1}, {20000, 1, 640, 1}, {20000, 1, 1, 1}, {1, 3000, 1, 7},
                                       {997, 3, 640, 2}, {1920, 1080, 640, 360}, {1279, 961, 640, 481},
-                                      {4099, 2053, 3, 2}};  // weights adding up past 2^23
+                                      {4099, 2053, 3, 2},  // weights adding up past 2^23
+                                      {6000, 400, 640, 42}};  // a photo's width, rows weighing past 16 bits
         for (unsigned seed = first; seed < first + count; ++seed) {
             std::mt19937 rng(seed);
             const ReduceCase c = (replay.isEmpty() && seed <= cases.size()) ? cases[seed - 1] : randomReduction(rng);
