@@ -1,10 +1,12 @@
 #pragma once
 // Shared by the command tests: a scripted stand-in for the dialog and the
-// message boxes, and small pictures with known pixels.
+// message boxes, the commands on a loaded workspace, and small pictures
+// with known pixels.
 #include <QDir>
 #include <QImage>
 #include <QStringList>
 
+#include "workspace/picture_commands.h"
 #include "workspace/prompts.h"
 #include "workspace/surface.h"
 
@@ -19,6 +21,16 @@ public:
     QString askFileToOpen() override { return answers.isEmpty() ? QString() : answers.takeFirst(); }
     void showMessage(const QString& text) override { messages << text; }
     void setBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
+};
+
+// What every command test starts from: a workspace just loaded, scripted
+// prompts, and the picture commands on the two.
+struct CommandSession {
+    Workspace ws;
+    ScriptedPrompts prompts;
+    PictureCommands commands{ws, prompts};
+
+    CommandSession() { ws.Form_Load(); }
 };
 
 // A picture whose every pixel is distinct: x in blue, y in green, a seed in red.

@@ -12,7 +12,6 @@
 #include "workspace/picture_file.h"
 
 using namespace tarvex;
-using testing::ScriptedPrompts;
 
 class TestPictureCommands : public QObject {
     Q_OBJECT
@@ -48,10 +47,8 @@ private slots:
 
     void openFirstSharesOneDecodeAndClearsOnCancel()
     {
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         prompts.answers << picA_;
         commands.OpenSource_Click();
         QCOMPARE(ws.FirstEmpty, kFalse);
@@ -74,10 +71,8 @@ private slots:
 
     void openSecondSplitsThePathAndHidesTheBlend()
     {
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         ws.Label1.Visible = ws.HScroll1.Visible = true;
         prompts.answers << picB_;
         commands.OpenDest_Click();
@@ -104,10 +99,8 @@ private slots:
 
     void openFrameKeepsMirrorFlags()
     {
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         ws.FirstFlippedH = 1;
         prompts.answers << picA_;
         commands.AddFrameInP1_Click();
@@ -120,10 +113,8 @@ private slots:
 
     void closingKeepsTheResultSurfaces()
     {
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         prompts.answers << picA_ << picB_;
         commands.OpenSource_Click();
         commands.OpenDest_Click();
@@ -205,10 +196,8 @@ private slots:
         QFETCH(bool, opens);
         QFETCH(QString, messageHas);
         for (bool second : {false, true}) {
-            Workspace ws;
-            ws.Form_Load();
-            ScriptedPrompts prompts;
-            PictureCommands commands(ws, prompts);
+            testing::CommandSession session;
+            auto& [ws, prompts, commands] = session;
             prompts.answers << picA_ << picB_ << path(name) << path(name);
             commands.AddFrameInP1_Click();
             commands.AddPictIn2_Click();
@@ -249,10 +238,8 @@ private slots:
     // the saving folder changes.
     void openingTheFrameInFramingMode()
     {
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         prompts.answers << picB_ << picA_;
         commands.AddPictIn2_Click();
         const PathSplit parts = ws.PathParts;
@@ -367,10 +354,8 @@ private slots:
         const QString picture = testing::writePicture(d, opened, testing::patternImage(5, 4, 9));
         for (const QString& e : existing)
             e.endsWith(QLatin1Char('/')) ? void(d.mkdir(e.chopped(1))) : void(testing::writePicture(d, e, QImage(1, 1, QImage::Format_RGB32)));
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         prompts.answers << picture;
         commands.OpenDest_Click();
         for (const QString& name : written) {
@@ -388,10 +373,8 @@ private slots:
         QTemporaryDir folder;
         const QDir d(folder.path());
         const QString picture = testing::writePicture(d, "mare.jpg", testing::patternImage(5, 4, 9));
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         prompts.answers << picture;
         commands.AddPictIn2_Click();
         commands.SaveFrame_Click();
@@ -407,10 +390,8 @@ private slots:
         QTemporaryDir folder;
         const QString previous = QDir::currentPath();
         QDir::setCurrent(folder.path());
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         commands.Save_Click();
         QDir::setCurrent(previous);
         QVERIFY(QFileInfo(QDir(folder.path()).filePath("Stn000")).isFile());
@@ -457,10 +438,8 @@ private slots:
     {
         QFETCH(QString, folder);
         QFETCH(QString, reason);
-        Workspace ws;
-        ws.Form_Load();
-        ScriptedPrompts prompts;
-        PictureCommands commands(ws, prompts);
+        testing::CommandSession session;
+        auto& [ws, prompts, commands] = session;
         ws.PathParts = {dir_.path() + QLatin1Char('/') + folder, QStringLiteral("mare.jpg")};
         const QStringList before = QDir(dir_.path()).entryList();
         commands.Save_Click();

@@ -14,7 +14,6 @@
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;
-using testing::ScriptedPrompts;
 
 namespace {
 
@@ -71,10 +70,8 @@ QStringList entries(const QString& folder)
 QStringList saveInto(const QString& folder, const QImage& image, const QString& name = QStringLiteral("poza.jpg"),
                      WriteOptions options = {})
 {
-    Workspace ws;
-    ws.Form_Load();
-    ScriptedPrompts prompts;
-    PictureCommands commands(ws, prompts);
+    testing::CommandSession session;
+    auto& [ws, prompts, commands] = session;
     commands.setWriteOptions(std::move(options));
     ws.Picture2.setPicture(std::make_shared<const QImage>(image));
     ws.PathParts = {folder + QLatin1Char('/'), name};
