@@ -123,8 +123,7 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     const auto decodeFixed = [&] {
         LoadResult loaded = loadPicture(options.fixed);
         if (loaded.incomplete && progress.warning)
-            progress.warning(QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.")
-                                 .arg(QDir::toNativeSeparators(options.fixed)));
+            progress.warning(loadMessage(options.fixed, loaded));
         fixedDecoded.set_value(std::move(loaded));
     };
     std::atomic<int> next{0};
@@ -144,8 +143,7 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
             const LoadResult& shared = fixed.get();
             if (!shared.picture) {
                 PhotoResult failed;
-                failed.messages << QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.")
-                                       .arg(QDir::toNativeSeparators(options.fixed), shared.failure);
+                failed.messages << loadMessage(options.fixed, shared);
                 report(photo, failed);
                 continue;
             }

@@ -67,12 +67,8 @@ Picture PictureCommands::decode(const QString& path, const std::function<void()>
         BusyScope busy(prompts_);
         loaded = decoder_ ? decoder_(path, release) : loadPicture(path, release);
     }
-    const QString name = QDir::toNativeSeparators(path);
-    if (!loaded.picture)
-        prompts_.showMessage(QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.").arg(name, loaded.failure));
-    else if (loaded.incomplete)
-        prompts_.showMessage(
-            QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.").arg(name));
+    if (const QString message = loadMessage(path, loaded); !message.isEmpty())
+        prompts_.showMessage(message);
     return loaded.picture;
 }
 

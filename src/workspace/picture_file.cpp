@@ -237,6 +237,16 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     return result;
 }
 
+QString loadMessage(const QString& path, const LoadResult& loaded)
+{
+    const QString name = QDir::toNativeSeparators(path);
+    if (!loaded.picture)
+        return QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.").arg(name, loaded.failure);
+    if (loaded.incomplete)
+        return QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.").arg(name);
+    return {};
+}
+
 bool entryExists(const QString& path)
 {
     struct stat st {};

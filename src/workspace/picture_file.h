@@ -22,6 +22,10 @@ struct LoadResult {
 // this one replaces, so that the two are never held at once.
 LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode = {});
 
+// What a person is told of a load of `path`: why it failed, that only part
+// of the picture could be read, or nothing when it opened whole.
+QString loadMessage(const QString& path, const LoadResult& loaded);
+
 // Pictures whose decoded pixels would take more than this are refused
 // before anything large is allocated.
 inline constexpr qint64 kMaxPictureBytes = qint64(1) << 30;
