@@ -70,7 +70,9 @@ QString helpText()
 {
     QCommandLineParser parser;
     Flags().addTo(parser);
-    return parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex-batch"));
+    return parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex-batch")) +
+           QStringLiteral("\nExit status: 0 when every photo was saved, 1 when some were not, 2 for a usage error,\n"
+                          "130 when stopped with Ctrl+C (the photos under way are finished first).\n");
 }
 
 std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arguments)

@@ -108,9 +108,6 @@ int main(int argc, char* argv[])
     const auto& line = std::get<tarvex::batch::ParsedCommandLine>(parsed);
     if (line.help) {
         std::fputs(local(tarvex::batch::helpText()).constData(), stdout);
-        std::fputs("\nExit status: 0 when every photo was saved, 1 when some were not, 2 for a usage error,\n"
-                   "130 when stopped with Ctrl+C (the photos under way are finished first).\n",
-                   stdout);
         return 0;
     }
     if (line.version) {
