@@ -17,9 +17,7 @@ const QImage& ShownImage::reduced(const Surface& surface, QSize size)
         image_.fill(kBlankColour);
         return image_;
     }
-    const raster::Bitmap to{reinterpret_cast<raster::Pixel*>(image_.bits()), image_.width(), image_.height(),
-                            image_.bytesPerLine() / 4};
-    if (!raster::ReduceArea(to, surface.source()))
+    if (!raster::ReduceArea(pixelsOf(image_), surface.source()))
         image_.fill(kBlankColour);
     return image_;
 }

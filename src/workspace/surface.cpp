@@ -39,6 +39,11 @@ quint64 nextRevision()
 
 }  // namespace
 
+raster::Bitmap pixelsOf(QImage& image)
+{
+    return view(image, image.isNull() ? nullptr : image.bits());
+}
+
 void Surface::touch()
 {
     revision_ = nextRevision();
@@ -71,7 +76,7 @@ void Surface::resizeImage(int width, int height)
         QImage resized = blankImage(width, height);
         if (!resized.isNull() && !image_.isNull()) {
             const raster::Bitmap from = source();
-            raster::Bitmap to = view(resized, resized.bits());
+            raster::Bitmap to = pixelsOf(resized);
             raster::BitBlt(to, 0, 0, from.width, from.height, from, 0, 0);
         }
         image_ = resized;
@@ -109,7 +114,7 @@ raster::Bitmap Surface::target()
 {
     fillIfBlank();
     touch();
-    return view(image_, image_.isNull() ? nullptr : image_.bits());
+    return pixelsOf(image_);
 }
 
 // Whether the image is pixels of the drawing area's size that no other
@@ -125,7 +130,7 @@ raster::Bitmap Surface::targetToOverwrite()
         image_ = area_.isEmpty() ? QImage() : QImage(area_, QImage::Format_RGB32);
     blank_ = false;
     touch();
-    return view(image_, image_.isNull() ? nullptr : image_.bits());
+    return pixelsOf(image_);
 }
 
 bool Surface::copyImageOf(const Surface& from)
@@ -133,7 +138,7 @@ bool Surface::copyImageOf(const Surface& from)
     if (from.area_ != area_)
         return false;
     if (ownsPixels()) {
-        raster::BitBlt(view(image_, image_.bits()), 0, 0, area_.width(), area_.height(), from.source(), 0, 0);
+        raster::BitBlt(pixelsOf(image_), 0, 0, area_.width(), area_.height(), from.source(), 0, 0);
     } else {
         from.fillIfBlank();
         image_ = from.image_;

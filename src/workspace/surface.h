@@ -16,6 +16,9 @@ using Picture = std::shared_ptr<const QImage>;  // decoded once, shared, never c
 inline constexpr raster::Pixel kBlankColour = 0xfff0f0f0u;  // an empty box shows the control colour
 inline constexpr int kBorder = 2;
 
+// A 32-bit image's pixels as the raster primitives take them, writable.
+raster::Bitmap pixelsOf(QImage& image);
+
 class Surface {
 public:
     Surface(QString name, double left, double top, double width, double height, bool visible);
