@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "imaging/image_commands.h"
 #include "workspace/picture_commands.h"
@@ -48,6 +50,21 @@ void drag(ImageCommands& images, const Workspace& ws, QPoint by)
     images.Picture2_MouseDown(1, 0, x, y);
     images.Picture2_MouseMove(1, 0, x + float(by.x()), y + float(by.y()));
     images.Picture2_MouseUp(1, 0, x + float(by.x()), y + float(by.y()));
+}
+
+// The photos in the order they are taken. A photo that is the fixed picture
+// itself has no decode of its own to do while the first worker decodes the
+// shared one; taken early, it would keep another worker waiting for that
+// decode. So with several workers it goes last, where its short work also
+// evens out the end of the run. One worker keeps the order given.
+std::vector<int> workOrder(const Options& options, int threads)
+{
+    std::vector<int> order(size_t(options.photos.size()));
+    std::iota(order.begin(), order.end(), 0);
+    if (threads > 1)
+        std::stable_partition(order.begin(), order.end(),
+                              [&](int i) { return options.photos[i] != options.fixed; });
+    return order;
 }
 
 }  // namespace
@@ -126,6 +143,8 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
             progress.warning(loadMessage(options.fixed, loaded));
         fixedDecoded.set_value(std::move(loaded));
     };
+    const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
+    const std::vector<int> order = workOrder(options, threads);
     std::atomic<int> next{0};
     const auto work = [&](bool first) {
         if (first)
@@ -133,10 +152,10 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
         for (;;) {
             if (stop.load())
                 return;
-            const int i = next.fetch_add(1);
-            if (i >= options.photos.size())
+            const int taken = next.fetch_add(1);
+            if (taken >= int(order.size()))
                 return;
-            const QString& photo = options.photos[i];
+            const QString& photo = options.photos[order[taken]];
             std::optional<LoadResult> decoded;
             if (photo != options.fixed)
                 decoded = loadPicture(photo);
@@ -151,7 +170,6 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
         }
     };
     std::vector<std::thread> workers;
-    const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
     for (int t = 1; t < threads; ++t)
         workers.emplace_back(work, false);
     work(true);

@@ -197,13 +197,18 @@ private slots:
         for (int i = 0; i < 12; ++i)
             many << testing::writePicture(QDir(dir_.path()), QStringLiteral("m%1.bmp").arg(i),
                                           testing::patternImage(40 + i, 30, i));
-        const QString one = freshFolder(QStringLiteral("jobs1")), four = freshFolder(QStringLiteral("jobs4"));
-        QCOMPARE(batch(QStringList{"frame", "--jobs", "1", "--offset", "3,2", "--out", one, frame_} + many).exitCode, 0);
-        QCOMPARE(batch(QStringList{"frame", "--jobs", "4", "--offset", "3,2", "--out", four, frame_} + many).exitCode, 0);
-        QCOMPARE(files(one).size(), 12);
-        QCOMPARE(files(four), files(one));
-        for (const QString& name : files(one))
-            QVERIFY(bytesOf(one + QLatin1Char('/') + name) == bytesOf(four + QLatin1Char('/') + name));
+        const auto compare = [&](const QString& folder, const QStringList& arguments) {
+            const QString one = freshFolder(folder + QStringLiteral("1")), four = freshFolder(folder + QStringLiteral("4"));
+            QCOMPARE(batch(QStringList{arguments[0], "--jobs", "1", "--out", one} + arguments.mid(1)).exitCode, 0);
+            QCOMPARE(batch(QStringList{arguments[0], "--jobs", "4", "--out", four} + arguments.mid(1)).exitCode, 0);
+            QCOMPARE(files(one).size(), 12);
+            QCOMPARE(files(four), files(one));
+            for (const QString& name : files(one))
+                QVERIFY(bytesOf(one + QLatin1Char('/') + name) == bytesOf(four + QLatin1Char('/') + name));
+        };
+        compare(QStringLiteral("frame"), QStringList{"frame", "--offset", "3,2", frame_} + many);
+        // The first picture among the second ones: it needs no decode of its own.
+        compare(QStringLiteral("mix"), QStringList{"mix", "--opacity", "77", many[0]} + many);
     }
 
     void namesNumberOnwardAndNeverCollide()
