@@ -20,8 +20,9 @@ struct Kernels {
     // Every channel of d becomes round((s * a + u * (255 - a)) / 255); u
     // may be d itself.
     void (*blend)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha);
-    // d[k] = s[k] unless the red, green and blue of s[k] equal keyRgb.
-    void (*key)(Pixel* d, const Pixel* s, int n, Pixel keyRgb);
+    // d[k] = u[k] where the red, green and blue of s[k] equal keyRgb, s[k]
+    // elsewhere; u may be d itself.
+    void (*key)(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb);
     // Orders streamed stores before anything that follows.
     void (*fence)();
     // One destination row of an area reduction, one pixel per entry of
@@ -34,6 +35,9 @@ struct Kernels {
                       std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch);
     // out[3k..3k+2] = blue, green and red of in[k].
     void (*packBgr24)(std::uint8_t* out, const Pixel* in, int n);
+    // out[k] = 0xff000000 | red << 16 | green << 8 | blue, from in[3k..3k+2]
+    // = blue, green, red.
+    void (*unpackBgr24)(Pixel* out, const std::uint8_t* in, int n);
 };
 
 const Kernels& genericKernels();

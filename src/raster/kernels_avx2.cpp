@@ -194,22 +194,22 @@ void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha)
     }
 }
 
-void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
+void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb)
 {
     const __m256i key = _mm256_set1_epi32(static_cast<int>(keyRgb));
     const __m256i rgb = _mm256_set1_epi32(0x00ffffff);
+    const bool inPlace = u == d;
     int k = 0;
     for (; k + kLanes <= n; k += kLanes) {
         const __m256i sv = load(s + k);
         const __m256i see = _mm256_cmpeq_epi32(_mm256_and_si256(sv, rgb), key);
         const int mask = _mm256_movemask_epi8(see);
-        if (mask == -1)
+        if (mask == -1 && inPlace)
             continue;  // all see-through: the destination stays untouched
-        store(d + k, mask == 0 ? sv : _mm256_blendv_epi8(sv, load(d + k), see));
+        store(d + k, mask == 0 ? sv : _mm256_blendv_epi8(sv, load(u + k), see));
     }
     for (; k < n; ++k)
-        if ((s[k] & 0x00ffffffu) != keyRgb)
-            d[k] = s[k];
+        d[k] = (s[k] & 0x00ffffffu) != keyRgb ? s[k] : u[k];
 }
 
 // Two 16-bit weights, a in the low half, repeated in every 32-bit lane.
@@ -660,6 +660,25 @@ void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
     }
 }
 
+void unpackBgr24Row(Pixel* out, const std::uint8_t* in, int n)
+{
+    // 24 bytes make 8 pixels: bytes 0..15 go to the low half and 12..27 to
+    // the high one, so the same byte shuffle spreads both.
+    const __m256i halves = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i opaque = _mm256_set1_epi32(int(0xff000000u));
+    int x = 0;
+    // A load of 32 bytes from 3x stays inside the 3n bytes while x + 11 <= n.
+    for (; x + 11 <= n; x += 8, in += 24) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+        const __m256i pixels = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(bytes, halves), spread);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_or_si256(pixels, opaque));
+    }
+    for (; x < n; ++x, in += 3)
+        out[x] = 0xff000000u | Pixel(in[2]) << 16 | Pixel(in[1]) << 8 | in[0];
+}
+
 void fence()
 {
     _mm_sfence();
@@ -670,7 +689,7 @@ void fence()
 const Kernels& avx2KernelTable()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row, down2Row,  gatherRow,
-                                 blendRow, keyRow,   fence,  reduceRowAt, packBgr24Row};
+                                 blendRow, keyRow,   fence,  reduceRowAt, packBgr24Row, unpackBgr24Row};
     return kernels;
 }
 

@@ -57,11 +57,10 @@ void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned a)
         d[k] = blendPixel(s[k], u[k], a);
 }
 
-void keyRow(Pixel* d, const Pixel* s, int n, Pixel keyRgb)
+void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb)
 {
     for (int k = 0; k < n; ++k)
-        if ((s[k] & 0x00ffffffu) != keyRgb)
-            d[k] = s[k];
+        d[k] = (s[k] & 0x00ffffffu) != keyRgb ? s[k] : u[k];
 }
 
 void noFence() {}
@@ -110,12 +109,18 @@ void packBgr24Row(std::uint8_t* out, const Pixel* in, int n)
     }
 }
 
+void unpackBgr24Row(Pixel* out, const std::uint8_t* in, int n)
+{
+    for (int x = 0; x < n; ++x, in += 3)
+        out[x] = 0xff000000u | Pixel(in[2]) << 16 | Pixel(in[1]) << 8 | in[0];
+}
+
 }  // namespace
 
 const Kernels& genericKernels()
 {
     static const Kernels kernels{copyRow, mirrorRow, up2Row,  down2Row,   gatherRow,
-                                 blendRow, keyRow,   noFence, reduceRowAt, packBgr24Row};
+                                 blendRow, keyRow,   noFence, reduceRowAt, packBgr24Row, unpackBgr24Row};
     return kernels;
 }
 

@@ -142,6 +142,24 @@ void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const M
     k.fence();
 }
 
+// dst becomes under, of the same size, with op drawing the mapped
+// rectangle from the sampled source and under: every pixel is read from
+// under once and written once. Rows and columns outside the rectangle are
+// plain copies.
+template <typename Op>
+void drawOver(const Kernels& k, const Bitmap& dst, const Bitmap& under, const Bitmap& src, const Mapping& m, Op op)
+{
+    const int top = m.y.first, bottom = m.y.first + m.y.count(), left = m.x.first, right = m.x.first + m.x.count();
+    for (int y = 0; y < dst.height; ++y) {
+        const bool drawn = y >= top && y < bottom;
+        k.copy(dst.row(y), under.row(y), drawn ? left : dst.width, false);
+        if (drawn)
+            k.copy(dst.row(y) + right, under.row(y) + right, dst.width - right, false);
+    }
+    forEachSampledRow(k, dst, src, m, classify(m.x.source),
+                      [&](int r, Pixel* d, const Pixel* s, int n) { op(d, s, under.row(top + r) + left, n); });
+}
+
 }  // namespace
 
 void setImplementation(Implementation impl)
@@ -252,17 +270,7 @@ bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int 
             stretchCopy(*k, dst, src, m);
         return valid;
     }
-    // Rows and columns outside the blended rectangle are plain copies.
-    const int top = m.y.first, bottom = m.y.first + m.y.count(), left = m.x.first, right = m.x.first + m.x.count();
-    for (int y = 0; y < dst.height; ++y) {
-        const bool blended = y >= top && y < bottom;
-        k->copy(dst.row(y), under.row(y), blended ? left : dst.width, false);
-        if (blended)
-            k->copy(dst.row(y) + right, under.row(y) + right, dst.width - right, false);
-    }
-    forEachSampledRow(*k, dst, src, m, classify(m.x.source), [&](int r, Pixel* d, const Pixel* s, int n) {
-        k->blend(d, s, under.row(top + r) + left, n, a);
-    });
+    drawOver(*k, dst, under, src, m, [&](Pixel* d, const Pixel* s, const Pixel* u, int n) { k->blend(d, s, u, n, a); });
     return true;
 }
 
@@ -283,7 +291,28 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     }
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](int, Pixel* d, const Pixel* s, int n) { k->key(d, s, n, keyRgb); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->key(d, s, d, n, keyRgb); });
+    return true;
+}
+
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, ColorRef key)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::TransparentBltOver(dst, under, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    const bool sameSize = under.width == dst.width && under.height == dst.height;
+    const bool inPlace = sameSize && under.pixels == dst.pixels && under.stride == dst.stride;
+    const Mapping m = wd > 0 && hd > 0 && ws > 0 && hs > 0 ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src)
+                                                            : Mapping{};
+    if (inPlace || !sameSize || dst.empty() || m.empty() || (key & 0xff000000u) != 0) {
+        if (!inPlace)
+            BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+        return TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    }
+    const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
+    drawOver(*k, dst, under, src, m,
+             [&](Pixel* d, const Pixel* s, const Pixel* u, int n) { k->key(d, s, u, n, keyRgb); });
     return true;
 }
 
@@ -338,6 +367,12 @@ void PackBgr24(std::uint8_t* out, const Pixel* in, int n)
 {
     const Kernels* k = kernels();
     (k ? *k : detail::genericKernels()).packBgr24(out, in, n);
+}
+
+void UnpackBgr24(Pixel* out, const std::uint8_t* in, int n)
+{
+    const Kernels* k = kernels();
+    (k ? *k : detail::genericKernels()).unpackBgr24(out, in, n);
 }
 
 ColorRef GetPixel(const Bitmap& src, int x, int y)

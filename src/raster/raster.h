@@ -1,7 +1,8 @@
 #pragma once
-// The five raster primitives every picture command draws with: plain copy,
+// The raster primitives every picture command draws with: plain copy,
 // stretched copy with mirroring, constant-opacity blend, colour-keyed stretched
-// copy and pixel read. They work on 32-bit pixel buffers laid out as
+// copy (the last two also over a copy of another picture, in one pass),
+// pixel read, area reduction and packing into BMP rows. They work on 32-bit pixel buffers laid out as
 // 0xAARRGGBB words (QImage::Format_RGB32), know nothing of Qt, and are safe
 // for any rectangle: nothing outside the two buffers is ever read or written.
 //
@@ -81,6 +82,13 @@ bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int 
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
                     int ys, int ws, int hs, ColorRef key);
 
+// BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0) followed by
+// TransparentBlt(dst, ...), with the same pixels and result, in one pass
+// where under is dst's size. under may be dst itself: the colour key is
+// then drawn in place.
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, ColorRef key);
+
 // The pixel at (x, y) as a COLORREF, or CLR_INVALID outside the buffer.
 ColorRef GetPixel(const Bitmap& src, int x, int y);
 
@@ -96,6 +104,10 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src);
 // the alpha byte left out. `out` holds 3 * n bytes and nothing past them is
 // written.
 void PackBgr24(std::uint8_t* out, const Pixel* in, int n);
+
+// The reverse: n pixels from a 24-bit BMP row of 3 * n bytes, each opaque
+// (alpha byte 0xff).
+void UnpackBgr24(Pixel* out, const std::uint8_t* in, int n);
 
 // Which implementation the entry points above use. Automatic picks the
 // fastest one the processor supports; the others exist for tests and
@@ -116,6 +128,8 @@ bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int 
                     int xs, int ys, int ws, int hs, std::uint32_t blendFunction);
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs,
                     int ys, int ws, int hs, ColorRef key);
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, ColorRef key);
 bool ReduceArea(const Bitmap& dst, const Bitmap& src);
 }  // namespace reference
 

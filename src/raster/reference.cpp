@@ -95,6 +95,13 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     return true;
 }
 
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, ColorRef key)
+{
+    reference::BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+    return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+}
+
 bool ReduceArea(const Bitmap& dst, const Bitmap& src)
 {
     if (dst.empty() || src.empty() || dst.width > src.width || dst.height > src.height)

@@ -43,6 +43,12 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
         return reference ? R::reference::AlphaBlendOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                          : R::AlphaBlendOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
+    case 6:
+    case 7: {  // the key over the source, or in place
+        const R::Bitmap under = op == 7 ? db : sb;
+        return reference ? R::reference::TransparentBltOver(db, under, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
+                         : R::TransparentBltOver(db, under, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
+    }
     default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                               : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
@@ -55,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in{data, size};
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
     const int sw = in.take<std::uint8_t>() % 80, sh = in.take<std::uint8_t>() % 40;
-    const int op = in.take<std::uint8_t>() % 6;
+    const int op = in.take<std::uint8_t>() % 8;
     int args[8];
     for (int& a : args) {
         // Mostly small numbers near the buffers, sometimes any 32-bit value.

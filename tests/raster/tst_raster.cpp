@@ -41,7 +41,7 @@ void forEachImplementation(Body body, bool withReference = false)
     raster::setImplementation(Implementation::Automatic);
 }
 
-enum class Op { Copy, Stretch, Blend, Key, BlendOver };
+enum class Op { Copy, Stretch, Blend, Key, BlendOver, KeyOver };
 
 struct Case {
     Op op;
@@ -75,7 +75,7 @@ int randomExtent(std::mt19937& rng)
 Case randomCase(std::mt19937& rng, PixelBuffer& src)
 {
     Case c{};
-    c.op = Op(rng() % 5);
+    c.op = Op(rng() % 6);
     c.xd = randomCoordinate(rng), c.yd = randomCoordinate(rng);
     c.wd = randomExtent(rng), c.hd = randomExtent(rng);
     c.xs = randomCoordinate(rng), c.ys = randomCoordinate(rng);
@@ -120,21 +120,31 @@ bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
         return reference ? raster::reference::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
                                                              c.hs, c.key)
                          : raster::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.key);
-    case Op::BlendOver: {
-        // The picture restored from: mostly the destination's size (the
-        // one-pass path), sometimes another.
-        std::mt19937 g(c.key);
+    case Op::BlendOver:
+    case Op::KeyOver: {
+        // The picture drawn over: mostly the destination's size (the
+        // one-pass path), sometimes another; for the key, sometimes the
+        // destination itself.
+        std::mt19937 g(c.key ^ c.blend);
         const bool same = g() % 5 != 0;
+        const bool inPlace = c.op == Op::KeyOver && g() % 4 == 0;
         PixelBuffer under(same ? dst.width() : int(g() % 50), same ? dst.height() : int(g() % 40), int(g() % 4));
         under.randomise(g, 256);
         const PixelBuffer before = under;
-        const bool result =
-            reference ? raster::reference::AlphaBlendOver(d, under.bitmap(), c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
-                                                          c.ws, c.hs, c.blend)
-                      : raster::AlphaBlendOver(d, under.bitmap(), c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs,
-                                               c.blend);
+        const raster::Bitmap u = inPlace ? d : under.bitmap();
+        bool result;
+        if (c.op == Op::BlendOver)
+            result = reference ? raster::reference::AlphaBlendOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
+                                                                   c.ws, c.hs, c.blend)
+                               : raster::AlphaBlendOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs,
+                                                        c.blend);
+        else
+            result = reference ? raster::reference::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
+                                                                       c.ws, c.hs, c.key)
+                               : raster::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
+                                                            c.hs, c.key);
         if (!(under == before) || !under.fenceIntact())
-            qFatal("the picture under the blend changed");
+            qFatal("the picture drawn over changed");
         return result;
     }
     }
@@ -530,7 +540,7 @@ private slots:
 
     // Every row length through the vector loop and its tail: blue, green,
     // red per pixel, and not a byte written past 3 * n.
-    void rowsPackToBmpOrder()
+    void rowsPackToAndUnpackFromBmpOrder()
     {
         std::mt19937 rng(7);
         std::vector<Pixel> pixels(70);
@@ -538,13 +548,23 @@ private slots:
             p = rng();
         forEachImplementation([&](Implementation impl) {
             for (int n = 0; n <= int(pixels.size()); ++n) {
+                const QString where = QStringLiteral("impl %1 n %2").arg(int(impl)).arg(n);
                 std::vector<std::uint8_t> out(std::size_t(3 * n) + 40, 0xA5);
                 raster::PackBgr24(out.data(), pixels.data(), n);
                 for (int k = 0; k < n; ++k)
                     for (int c = 0; c < 3; ++c)
                         QCOMPARE(int(out[std::size_t(3 * k + c)]), int((pixels[std::size_t(k)] >> (8 * c)) & 0xffu));
                 for (std::size_t i = std::size_t(3 * n); i < out.size(); ++i)
-                    QVERIFY2(out[i] == 0xA5, qPrintable(QStringLiteral("impl %1 n %2").arg(int(impl)).arg(n)));
+                    QVERIFY2(out[i] == 0xA5, qPrintable(where));
+                // And back, from a buffer of exactly 3n bytes: a read past
+                // them fails the sanitizer build.
+                std::vector<std::uint8_t> packed(out.begin(), out.begin() + 3 * n);
+                std::vector<Pixel> back(std::size_t(n) + 9, 0xA5A5A5A5u);
+                raster::UnpackBgr24(back.data(), packed.data(), n);
+                for (int k = 0; k < n; ++k)
+                    QVERIFY2(back[std::size_t(k)] == (pixels[std::size_t(k)] | 0xff000000u), qPrintable(where));
+                for (std::size_t i = std::size_t(n); i < back.size(); ++i)
+                    QVERIFY2(back[i] == 0xA5A5A5A5u, qPrintable(where));
             }
         }, true);
     }
