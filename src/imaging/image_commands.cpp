@@ -113,8 +113,11 @@ void ImageCommands::AddFrameToPict_Click()
     ws_.InsetY = 0;
     const std::uint32_t key = frameKeyColour();
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p5 = ws_.Picture5;
-    raster::TransparentBlt(p2.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1.source(), 0, 0,
-                           R(p1.ScaleWidth()), R(p1.ScaleHeight()), key);
+    // The frame is laid over the picture as it stands, read where it lies:
+    // a picture still shared with its clean copy is not copied first.
+    const Surface::Redrawing over = p2.redraw();
+    raster::TransparentBltOver(over.target, over.current, 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()),
+                               p1.source(), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), key);
     p5.setWidth(p2.Width());
     p5.setHeight(p2.Height());
     copyBlock(p5, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
@@ -162,11 +165,19 @@ void ImageCommands::Picture2_MouseMove(std::int16_t, std::int16_t, float x, floa
         return;
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4, &p5 = ws_.Picture5;
     const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
-    copyBlock(p2, p4, w, h);
     const std::uint32_t key = frameKeyColour();
     const int px = toInt32(double(ws_.InsetX) + x - ws_.DragStartX);
     const int py = toInt32(double(ws_.InsetY) + y - ws_.DragStartY);
-    raster::TransparentBlt(p2.target(), px, py, w, h, p1.source(), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), key);
+    const raster::Bitmap frame = p1.source();
+    const int fw = R(p1.ScaleWidth()), fh = R(p1.ScaleHeight());
+    if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
+        // The restore from Picture4 covers all of Picture2: restore and
+        // frame go in one pass, Picture2's earlier pixels unread.
+        raster::TransparentBltOver(p2.targetToOverwrite(), p4.source(), px, py, w, h, frame, 0, 0, fw, fh, key);
+    } else {
+        copyBlock(p2, p4, w, h);
+        raster::TransparentBlt(p2.target(), px, py, w, h, frame, 0, 0, fw, fh, key);
+    }
     // Where the frame reaches past the picture there is nothing to copy:
     // that part of the result is blank, never left over from a former move.
     blankOutside(p5, w, h, -long(px), -long(py), p2.ScaleWidth(), p2.ScaleHeight());

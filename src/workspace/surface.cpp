@@ -133,6 +133,22 @@ raster::Bitmap Surface::targetToOverwrite()
     return pixelsOf(image_);
 }
 
+Surface::Redrawing Surface::redraw()
+{
+    fillIfBlank();
+    Redrawing r;
+    if (ownsPixels()) {
+        r.target = r.current = pixelsOf(image_);
+    } else {
+        r.held = image_;
+        image_ = area_.isEmpty() ? QImage() : QImage(area_, QImage::Format_RGB32);
+        r.current = view(r.held, r.held.constBits());
+        r.target = pixelsOf(image_);
+    }
+    touch();
+    return r;
+}
+
 bool Surface::copyImageOf(const Surface& from)
 {
     if (from.area_ != area_)

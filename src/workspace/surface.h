@@ -56,6 +56,18 @@ public:
     // shared with another surface or the picture is replaced by a new one
     // without copying pixels that would be drawn over anyway.
     raster::Bitmap targetToOverwrite();
+    // For a drawing that reads the image as it is and writes all of it
+    // again: `current` is the image before, `target` the image to draw into.
+    // Where this surface alone holds its pixels the two are the same
+    // buffer; where it shares them, `target` is a new image and `current`
+    // the shared one, read in place (and kept alive by `held`) instead of
+    // first copied.
+    struct Redrawing {
+        raster::Bitmap target;
+        raster::Bitmap current;
+        QImage held;
+    };
+    Redrawing redraw();
     // Makes the image a copy of `from`'s, of the same size: into the pixels
     // this surface alone holds when it has them, otherwise by sharing
     // from's until either is drawn into. Returns false, doing nothing, when
