@@ -7,6 +7,8 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include "plain_bitmap.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -227,7 +229,9 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     if (beforeDecode)
         beforeDecode();
     QImage image;
-    if (!reader.read(&image) || image.isNull()) {
+    if (format == "bmp")
+        image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
+    if (image.isNull() && (!reader.read(&image) || image.isNull())) {
         result.failure = readerFailure(reader.error());
         return result;
     }

@@ -10,6 +10,7 @@
 #include "workspace/picture_commands.h"
 #include "workspace/bitmap_file.h"
 #include "workspace/picture_file.h"
+#include "workspace/plain_bitmap.h"
 
 using namespace tarvex;
 
@@ -425,6 +426,63 @@ private slots:
             QCOMPARE(reader.read().convertToFormat(QImage::Format_RGB32), image);
             QCOMPARE(QFileInfo(path).size(), 54 + 3 * ((width * 3 + 3) / 4 * 4));
         }
+    }
+
+    // Plain 24-bit files are read without Qt's reader, to the same pixels;
+    // every other kind is left to it.
+    void plainBitmapsReadAsQtReadsThem()
+    {
+        const auto plainRead = [&](const QByteArray& bytes) {
+            writeBytes(QStringLiteral("plain.bmp"), bytes);
+            QFile f(path(QStringLiteral("plain.bmp")));
+            return f.open(QIODevice::ReadOnly) ? readPlainBitmap(f.handle(), bytes.left(64), bytes.size(), kMaxPictureBytes)
+                                               : QImage();
+        };
+        const auto qtRead = [](const QByteArray& bytes) {
+            return QImage::fromData(bytes, "bmp").convertToFormat(QImage::Format_RGB32);
+        };
+        for (int width = 1; width <= 9; ++width) {
+            const QImage image = testing::patternImage(width, 5, width);
+            const QByteArray ours = [&] {
+                writeBitmapNoReplace(image, path(QStringLiteral("w%1.bmp").arg(width)));
+                QFile f(path(QStringLiteral("w%1.bmp").arg(width)));
+                return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            }();
+            QByteArray topDown = ours;  // rows stored top row first
+            qToLittleEndian<qint32>(-5, topDown.data() + 22);
+            const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+            for (int y = 0; y < 5; ++y)
+                topDown.replace(54 + y * rowBytes, rowBytes, ours.mid(54 + (4 - y) * rowBytes, rowBytes));
+            QByteArray gap = ours;  // pixels a few bytes after the headers
+            gap.insert(54, QByteArray(6, '\x7f'));
+            qToLittleEndian<quint32>(60, gap.data() + 10);
+            for (const QByteArray& bytes : {ours, bytesOf(image, "bmp"), topDown, gap}) {
+                const QImage plain = plainRead(bytes);
+                QVERIFY2(!plain.isNull(), qPrintable(QStringLiteral("width %1").arg(width)));
+                QCOMPARE(plain, qtRead(bytes));
+                QCOMPARE(plain, image);
+            }
+        }
+        const QByteArray sample = bytesOf(testing::patternImage(7, 4), "bmp");
+        const auto changed = [&](int at, QByteArray value) { return QByteArray(sample).replace(at, value.size(), value); };
+        QByteArray notPlain[] = {
+            sample.left(sample.size() - 1),              // last row cut short
+            changed(28, QByteArray("\x20\0", 2)),       // 32 bits per pixel
+            changed(30, QByteArray("\x01\0\0\0", 4)),   // compressed
+            changed(14, QByteArray("\x7c\0\0\0", 4)),   // a later header, with room for colour spaces
+            changed(18, QByteArray("\0\0\0\0", 4)),     // no width
+            changed(22, QByteArray("\0\0\0\x80", 4)),   // the most negative height
+            changed(10, QByteArray("\x20\0\0\0", 4)),   // pixels said to start inside the headers
+            sample.left(40),                             // headers cut short
+        };
+        for (const QByteArray& bytes : notPlain)
+            QVERIFY(plainRead(bytes).isNull());
+        // Too large for the limit given: left alone.
+        writeBytes(QStringLiteral("plain.bmp"), sample);
+        QFile f(path(QStringLiteral("plain.bmp")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(readPlainBitmap(f.handle(), sample, sample.size(), 7 * 4 * 4 - 1).isNull());
+        QVERIFY(!readPlainBitmap(f.handle(), sample, sample.size(), 7 * 4 * 4).isNull());
     }
 
     void failedWritesAreReported_data()
