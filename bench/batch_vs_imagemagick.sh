@@ -5,7 +5,7 @@
 #          convert, then one composite per photo, one after another;
 #   mix:   tarvex-batch mix --opacity 128, against composite -dissolve 50.
 # Prints wall time, photos per second and peak memory (RSS) of each;
-# tarvex-batch's figures are the median of three runs.
+# tarvex-batch's figures are medians over ROUNDS (default 5) interleaved rounds.
 # ImageMagick is installed here when missing, and only here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,23 +48,43 @@ report() {  # name seconds peak-KiB
 fresh() { rm -rf "$work/out"; mkdir "$work/out"; }
 
 echo "$count photos of ${width} x ${height}, $(nproc) cores"
-# Three runs of tarvex-batch; took and rss become the median time and the peak.
-median3() {
-  local times=() peak=0
-  for _ in 1 2 3; do
-    fresh
-    timed "$@"
-    times+=("$took"); [ "$rss" -gt "$peak" ] && peak=$rss
-  done
-  took=$(printf '%s\n' "${times[@]}" | sort -g | sed -n 2p); rss=$peak
-}
+# tarvex-batch in rounds, each running every mode and job count once: this
+# kind of machine changes speed from minute to minute, so the runs to be
+# compared are interleaved. Reports the median time, the peak RSS, and for
+# --jobs 2 the median of each round's speed-up over --jobs 1.
+rounds=${ROUNDS:-5}
 jobs_option() { [ "$1" = default ] || echo "--jobs $1"; }
-
-for jobs in default 1 2; do
-  # shellcheck disable=SC2046
-  median3 build/tarvex-batch frame --quiet $(jobs_option "$jobs") --out "$work/out" "$work/frame.bmp" "${photos[@]}"
-  report "tarvex-batch frame (jobs $jobs)" "$took" "$rss"
+run_batch() {  # mode jobs
+  fresh
+  if [ "$1" = frame ]; then
+    # shellcheck disable=SC2046
+    timed build/tarvex-batch frame --quiet $(jobs_option "$2") --out "$work/out" "$work/frame.bmp" "${photos[@]}"
+  else
+    # shellcheck disable=SC2046
+    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$2") --out "$work/out" "${photos[0]}" "${photos[@]}"
+  fi
+  echo "$1 $2 $took $rss" >> "$work/batch_runs"
+}
+: > "$work/batch_runs"
+for _ in $(seq "$rounds"); do
+  for mode in frame mix; do
+    for jobs in default 1 2; do run_batch "$mode" "$jobs"; done
+  done
 done
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+# Reports one mode's runs; sets default_took for the comparison.
+report_batch() {  # mode
+  local jobs ratio
+  for jobs in default 1 2; do
+    took=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $3 }' "$work/batch_runs" | median)
+    rss=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $4 }' "$work/batch_runs" | sort -g | tail -n 1)
+    report "tarvex-batch $1 (jobs $jobs)" "$took" "$rss"
+    [ "$jobs" = default ] && default_took=$took
+  done
+  # Within a round, the --jobs 1 run comes just before the --jobs 2 one.
+  ratio=$(awk -v m="$1" '$1 == m && $2 == 1 { one = $3 } $1 == m && $2 == 2 { print one / $3 }' "$work/batch_runs" | median)
+  printf '  --jobs 2 over --jobs 1: %.2f (median of %d rounds)\n' "$ratio" "$rounds"
+}
 fresh
 timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame.png"
 prep=$took; peak=$rss; total=$prep
@@ -72,16 +92,15 @@ for p in "${photos[@]}"; do
   timed "$composite" "$work/frame.png" "$p" "$work/out/$(basename "$p").bmp"
   total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
 done
+report_batch frame
 report "imagemagick convert + composite" "$total" "$peak"
+printf '  tarvex-batch (default jobs) over imagemagick: %.1f\n' "$(echo "$total / $default_took" | bc -l)"
 
-for jobs in default 1 2; do
-  # shellcheck disable=SC2046
-  median3 build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$jobs") --out "$work/out" "${photos[0]}" "${photos[@]}"
-  report "tarvex-batch mix (jobs $jobs)" "$took" "$rss"
-done
 fresh; total=0; peak=0
 for p in "${photos[@]}"; do
   timed "$composite" -dissolve 50 "${photos[0]}" "$p" "$work/out/$(basename "$p").bmp"
   total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
 done
+report_batch mix
 report "imagemagick composite -dissolve 50" "$total" "$peak"
+printf '  tarvex-batch (default jobs) over imagemagick: %.1f\n' "$(echo "$total / $default_took" | bc -l)"
