@@ -38,6 +38,18 @@ struct AreaSpans {
     // [(p * taps / 2 + u) * 2 + (i & 1)] (an odd last pixel repeats). Only
     // whole when every weight is below 2^15.
     std::vector<std::int32_t> tapPairs;
+    // For a path that weighs a pixel's columns straight from its bytes:
+    // `byteChunks` chunks of four taps from byteStart[i] (byteStart[i] +
+    // 4 * byteChunks never passes the row's end), each chunk 16 signed
+    // bytes that hold taps 4k + 2q and 4k + 2q + 1 of pair q side by side,
+    // once per channel. Destination pixels 2p and 2p + 1 lie side by side
+    // at byteWeights[((p * byteChunks + k) * 2 + (i & 1)) * 16] (an odd
+    // last pixel repeats). Made only where two weighed bytes fit a signed
+    // 16-bit lane (target <= 64), a channel's sum an unsigned one (source
+    // <= 257), and a pixel spans at most 16 taps; byteChunks is 0 otherwise.
+    int byteChunks = 0;
+    std::vector<std::int32_t> byteStart;
+    std::vector<std::int8_t> byteWeights;
 
     AreaSpans(int sourceLength, int targetLength)
     {
@@ -58,11 +70,37 @@ struct AreaSpans {
                 weight.push_back(std::int32_t(std::min((x + 1) * target, hi) - std::max(x * target, lo)));
         }
         pad(sourceLength);
+        layBytes(sourceLength);
     }
     const std::int32_t* weights(std::size_t i) const { return weight.data() + offset[i]; }
     const std::int32_t* paddedWeights(std::size_t i) const { return padded.data() + i * std::size_t(taps); }
 
 private:
+    void layBytes(int sourceLength)
+    {
+        const int widest = count.empty() ? 0 : *std::max_element(count.begin(), count.end());
+        const int chunks = (widest + 3) / 4;
+        if (target > 64 || source > 257 || chunks == 0 || chunks > 4 || 4 * chunks > sourceLength)
+            return;
+        byteChunks = chunks;
+        const std::size_t n = first.size(), pairs = (n + 1) / 2;
+        byteStart.resize(n);
+        byteWeights.assign(pairs * std::size_t(chunks) * 32, 0);
+        for (std::size_t i = 0; i < 2 * pairs; ++i) {
+            const std::size_t pixel = std::min(i, n - 1);
+            const int from = std::max(0, std::min(first[pixel], sourceLength - 4 * chunks));
+            if (i < n)
+                byteStart[i] = from;
+            for (int c = 0; c < count[pixel]; ++c) {
+                const int tap = first[pixel] - from + c;
+                const std::size_t chunk = std::size_t(tap / 4), pair = std::size_t(tap % 4 / 2);
+                std::int8_t* at = byteWeights.data() + (((i / 2) * std::size_t(chunks) + chunk) * 2 + (i & 1)) * 16;
+                for (std::size_t channel = 0; channel < 4; ++channel)
+                    at[pair * 8 + channel * 2 + std::size_t(tap % 2)] = std::int8_t(weights(pixel)[c]);
+            }
+        }
+    }
+
     void pad(int sourceLength)
     {
         const int widest = count.empty() ? 0 : *std::max_element(count.begin(), count.end());

@@ -616,6 +616,72 @@ void sumColumnsShort(Pixel* d, int n, const std::int16_t* acc, const AreaSpans& 
     }
 }
 
+// The columns-first path, for spans too tall for the short path's 16-bit
+// row sums (a 24-megapixel photo fitted into a 640 x 480 box weighs about
+// ten rows to 2000): each source row is reduced across first, its bytes
+// weighed by byte multiply-adds into exact 16-bit sums per destination
+// pixel, which are then weighed into the row's 32-bit sums. A source row
+// is read once, front to back: one stream, which the processor fetches far
+// better than the ten side by side of the rows-first paths.
+constexpr int kColumnsFirstAhead = 4096;  // pixels fetched ahead of the one being weighed
+
+template <int Chunks>
+void addAcross(std::uint32_t* acc, const Pixel* row, std::int32_t weight, bool first, const AreaSpans& spans)
+{
+    // Four pixels' bytes to pairs of pixels per channel: b0 b1 g0 g1 r0 r1 a0 a1, then pixels 2 and 3.
+    const __m256i pairUp = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                            0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i rowWeight = _mm256_set1_epi32(weight);
+    const int n = int(spans.byteStart.size());
+    const auto* weights = reinterpret_cast<const __m256i*>(spans.byteWeights.data());
+    for (int i = 0; i < n; i += 2, weights += Chunks) {
+        const Pixel* a = row + spans.byteStart[std::size_t(i)];
+        const Pixel* b = row + spans.byteStart[std::size_t(std::min(i + 1, n - 1))];
+        _mm_prefetch(reinterpret_cast<const char*>(a + kColumnsFirstAhead), _MM_HINT_T0);
+        __m256i sums = _mm256_setzero_si256();
+        for (int k = 0; k < Chunks; ++k) {
+            const __m256i v = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 4 * k),
+                                                  reinterpret_cast<const __m128i*>(a + 4 * k));
+            const __m256i w = _mm256_loadu_si256(weights + k);
+            // Sums past 2^15 wrap in the signed lanes; below 2^16 they read back unsigned.
+            sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairUp), w));
+        }
+        sums = _mm256_add_epi16(sums, _mm256_unpackhi_epi64(sums, sums));
+        const __m256i wide = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(sums, 0x08)));
+        auto* at = reinterpret_cast<__m256i*>(acc + 4 * std::size_t(i));
+        const __m256i weighed = _mm256_mullo_epi32(wide, rowWeight);
+        _mm256_storeu_si256(at, first ? weighed : _mm256_add_epi32(_mm256_loadu_si256(at), weighed));
+    }
+}
+
+// `acc` holds 4 * (n + 1) sums: an odd last pixel is summed twice, side by side.
+void reduceColumnsFirst(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count,
+                        std::uint32_t total, const AreaSpans& columns, std::uint32_t* acc)
+{
+    for (int r = 0; r < count; ++r) {
+        switch (columns.byteChunks) {
+        case 1: addAcross<1>(acc, rows[r], weights[r], r == 0, columns); break;
+        case 2: addAcross<2>(acc, rows[r], weights[r], r == 0, columns); break;
+        case 3: addAcross<3>(acc, rows[r], weights[r], r == 0, columns); break;
+        default: addAcross<4>(acc, rows[r], weights[r], r == 0, columns); break;
+        }
+    }
+    const __m256 reciprocal = _mm256_set1_ps(reciprocalRoundedUp(total));
+    const __m256i totals = _mm256_set1_epi32(int(total)), half = _mm256_set1_epi32(int(total / 2));
+    const bool exact = total <= kExactEstimateTotal;
+    const int n = int(columns.byteStart.size());
+    for (int i = 0; i < n; i += 2) {
+        const __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * std::size_t(i)));
+        const __m256i q = exact ? _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(sum, half)), reciprocal))
+                                : roundedMeans(sum, reciprocal, totals, half);
+        const __m256i words = _mm256_packus_epi32(q, q);
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        d[i] = Pixel(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
+        if (i + 1 < n)
+            d[i + 1] = Pixel(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+    }
+}
+
 void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
                  std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch)
 {
@@ -633,6 +699,10 @@ void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights
             boxColumns<3>(d, n, acc, std::uint32_t(total));
         else
             sumColumnsShort(d, n, acc, columns, std::uint32_t(total));
+        return;
+    }
+    if (columns.byteChunks > 0 && n < width && total < double(1 << 23)) {
+        reduceColumnsFirst(d, rows, weights, count, std::uint32_t(total), columns, scratch);
         return;
     }
     sumRowsAt(scratch, rows, weights, count, width);
