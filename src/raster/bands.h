@@ -6,13 +6,17 @@
 
 namespace tarvex::raster::detail {
 
-// How many bands an operation may be split into here (the cores, at most 8).
+// How many cores an operation may be split over here (at most 8).
 int availableBands();
 
-// Runs work(b) for every b in [0, bands): band 0 on the calling thread, the
-// others on helper threads that outlive the call. While another caller is
-// using the helpers, every band runs on the calling thread instead, so
-// callers on several threads never wait for one another.
+// Runs work(b) once for every b in [0, bands), on the calling thread and on
+// helper threads that outlive the call, each taking the next band not yet
+// taken: a helper that is slow to wake, or a core busy with another
+// program, leaves more bands to the others instead of holding the call up.
+// The call returns once every band is done, without waiting for helpers
+// that took none. While another caller is using the helpers, every band
+// runs on the calling thread instead, so callers on several threads never
+// wait for one another.
 void runBands(int bands, const std::function<void(int)>& work);
 
 }  // namespace tarvex::raster::detail

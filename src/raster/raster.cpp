@@ -336,6 +336,7 @@ void reduceRows(const Kernels& k, const Bitmap& dst, const Bitmap& src, const de
 
 // Below this many source pixels a second thread costs more than it saves.
 constexpr std::int64_t kBandedPixels = std::int64_t(1) << 20;
+constexpr int kBandsPerCore = 4;
 
 }  // namespace
 
@@ -352,10 +353,12 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src)
     if (!k || !fits)
         return reference::ReduceArea(dst, src);
     const detail::AreaSpans xs(src.width, dst.width), ys(src.height, dst.height);
-    // A photo is read from memory faster by every core at once: the
-    // destination rows are split into one band per core.
+    // A photo is read from memory faster by every core at once. The
+    // destination rows are split into a few bands per core, taken in turn
+    // by whichever core is free: one that is slow or busy elsewhere then
+    // leaves its share to the others.
     const int bands = std::int64_t(src.width) * src.height >= kBandedPixels
-                          ? std::min(detail::availableBands(), dst.height)
+                          ? std::min(kBandsPerCore * detail::availableBands(), dst.height)
                           : 1;
     detail::runBands(bands, [&](int b) {
         reduceRows(*k, dst, src, xs, ys, dst.height * b / bands, dst.height * (b + 1) / bands);
