@@ -18,11 +18,11 @@ struct Kernels {
     // d[k] = row[index[k]].
     void (*gather)(Pixel* d, const Pixel* row, const std::int32_t* index, int n);
     // Every channel of d becomes round((s * a + u * (255 - a)) / 255); u
-    // may be d itself.
-    void (*blend)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha);
+    // may be d itself (then without streaming).
+    void (*blend)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);
     // d[k] = u[k] where the red, green and blue of s[k] equal keyRgb, s[k]
-    // elsewhere; u may be d itself.
-    void (*key)(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb);
+    // elsewhere; u may be d itself (then without streaming).
+    void (*key)(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool stream);
     // Orders streamed stores before anything that follows.
     void (*fence)();
     // One destination row of an area reduction, one pixel per entry of

@@ -175,10 +175,16 @@ inline __m256i blend8(__m256i s, __m256i d, __m256i a, __m256i na)
     return _mm256_packus_epi16(lo, hi);
 }
 
-void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha)
+void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream)
 {
     const __m256i a = _mm256_set1_epi16(static_cast<short>(alpha));
     const __m256i na = _mm256_set1_epi16(static_cast<short>(255 - alpha));
+    if (stream && u != d) {
+        forRow(
+            d, n, true, [&](int k) { return blend8(load(s + k), load(u + k), a, na); },
+            [&](int k) { blendRow(d + k, s + k, u + k, 1, alpha, false); });
+        return;
+    }
     int k = 0;
     for (; k + kLanes <= n; k += kLanes)
         store(d + k, blend8(load(s + k), load(u + k), a, na));
@@ -194,11 +200,21 @@ void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha)
     }
 }
 
-void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb)
+void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool stream)
 {
     const __m256i key = _mm256_set1_epi32(static_cast<int>(keyRgb));
     const __m256i rgb = _mm256_set1_epi32(0x00ffffff);
     const bool inPlace = u == d;
+    if (stream && !inPlace) {
+        forRow(
+            d, n, true,
+            [&](int k) {
+                const __m256i sv = load(s + k);
+                return _mm256_blendv_epi8(sv, load(u + k), _mm256_cmpeq_epi32(_mm256_and_si256(sv, rgb), key));
+            },
+            [&](int k) { d[k] = (s[k] & 0x00ffffffu) != keyRgb ? s[k] : u[k]; });
+        return;
+    }
     int k = 0;
     for (; k + kLanes <= n; k += kLanes) {
         const __m256i sv = load(s + k);

@@ -51,13 +51,13 @@ inline Pixel blendPixel(Pixel s, Pixel d, unsigned a)
     return div255(rb) | div255(ag) << 8;
 }
 
-void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned a)
+void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned a, bool)
 {
     for (int k = 0; k < n; ++k)
         d[k] = blendPixel(s[k], u[k], a);
 }
 
-void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb)
+void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool)
 {
     for (int k = 0; k < n; ++k)
         d[k] = (s[k] & 0x00ffffffu) != keyRgb ? s[k] : u[k];

@@ -144,20 +144,22 @@ void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const M
 
 // dst becomes under, of the same size, with op drawing the mapped
 // rectangle from the sampled source and under: every pixel is read from
-// under once and written once. Rows and columns outside the rectangle are
-// plain copies.
+// under once and written once (streamed past the cache when dst is larger
+// than it). Rows and columns outside the rectangle are plain copies.
 template <typename Op>
 void drawOver(const Kernels& k, const Bitmap& dst, const Bitmap& under, const Bitmap& src, const Mapping& m, Op op)
 {
+    const bool stream = std::int64_t(dst.width) * dst.height * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
     const int top = m.y.first, bottom = m.y.first + m.y.count(), left = m.x.first, right = m.x.first + m.x.count();
     for (int y = 0; y < dst.height; ++y) {
         const bool drawn = y >= top && y < bottom;
-        k.copy(dst.row(y), under.row(y), drawn ? left : dst.width, false);
+        k.copy(dst.row(y), under.row(y), drawn ? left : dst.width, stream);
         if (drawn)
-            k.copy(dst.row(y) + right, under.row(y) + right, dst.width - right, false);
+            k.copy(dst.row(y) + right, under.row(y) + right, dst.width - right, stream);
     }
     forEachSampledRow(k, dst, src, m, classify(m.x.source),
-                      [&](int r, Pixel* d, const Pixel* s, int n) { op(d, s, under.row(top + r) + left, n); });
+                      [&](int r, Pixel* d, const Pixel* s, int n) { op(d, s, under.row(top + r) + left, n, stream); });
+    k.fence();
 }
 
 }  // namespace
@@ -245,7 +247,7 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
         return true;
     }
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](int, Pixel* d, const Pixel* s, int n) { k->blend(d, s, d, n, a); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->blend(d, s, d, n, a, false); });
     return true;
 }
 
@@ -270,7 +272,8 @@ bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int 
             stretchCopy(*k, dst, src, m);
         return valid;
     }
-    drawOver(*k, dst, under, src, m, [&](Pixel* d, const Pixel* s, const Pixel* u, int n) { k->blend(d, s, u, n, a); });
+    drawOver(*k, dst, under, src, m,
+             [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->blend(d, s, u, n, a, stream); });
     return true;
 }
 
@@ -291,7 +294,7 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     }
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](int, Pixel* d, const Pixel* s, int n) { k->key(d, s, d, n, keyRgb); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->key(d, s, d, n, keyRgb, false); });
     return true;
 }
 
@@ -312,7 +315,7 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
     }
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
     drawOver(*k, dst, under, src, m,
-             [&](Pixel* d, const Pixel* s, const Pixel* u, int n) { k->key(d, s, u, n, keyRgb); });
+             [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->key(d, s, u, n, keyRgb, stream); });
     return true;
 }
 

@@ -323,6 +323,35 @@ private slots:
             QVERIFY(got.fenceIntact());
             QVERIFY(got == expected);
         });
+        // Drawn over a picture of the destination's size: blended, and
+        // colour-keyed with one of the source's colours as the key.
+        PixelBuffer under(2103, 2003, 1);
+        under.randomise(rng, 256);
+        const raster::ColorRef key = raster::toColorRef(src.at(5, 5));
+        const auto over = [&](PixelBuffer& into, bool reference) {
+            const raster::Bitmap d = into.bitmap(), u = under.bitmap(), s = src.bitmap();
+            const std::uint32_t blend = raster::packBlendFunction(0, 0, 77, 0);
+            if (reference)
+                raster::reference::AlphaBlendOver(d, u, 3, 1, 2099, 2001, s, 1, 0, 2099, 2001, blend);
+            else
+                raster::AlphaBlendOver(d, u, 3, 1, 2099, 2001, s, 1, 0, 2099, 2001, blend);
+            PixelBuffer keyed = into;
+            const raster::Bitmap k = keyed.bitmap();
+            if (reference)
+                raster::reference::TransparentBltOver(k, u, 1, 2, 2100, 2000, s, 0, 1, 2100, 2000, key);
+            else
+                raster::TransparentBltOver(k, u, 1, 2, 2100, 2000, s, 0, 1, 2100, 2000, key);
+            return keyed;
+        };
+        PixelBuffer overExpected = dst;
+        const PixelBuffer keyedExpected = over(overExpected, true);
+        forEachImplementation([&](Implementation) {
+            PixelBuffer got = dst;
+            const PixelBuffer keyed = over(got, false);
+            QVERIFY(got.fenceIntact() && keyed.fenceIntact());
+            QVERIFY(got == overExpected);
+            QVERIFY(keyed == keyedExpected);
+        });
     }
 
     void mirroredCopyReversesColumnsAndRows()
