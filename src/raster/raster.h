@@ -1,10 +1,11 @@
 #pragma once
 // The raster primitives every picture command draws with: plain copy,
-// stretched copy with mirroring, constant-opacity blend, colour-keyed stretched
-// copy (the last two also over a copy of another picture, in one pass),
-// pixel read, area reduction and packing into BMP rows. They work on 32-bit pixel buffers laid out as
-// 0xAARRGGBB words (QImage::Format_RGB32), know nothing of Qt, and are safe
-// for any rectangle: nothing outside the two buffers is ever read or written.
+// stretched copy with mirroring, constant-opacity blend, colour-keyed
+// stretched copy (the last two also over a copy of another picture, in one
+// pass), pixel read, area reduction, and rows to and from BMP files. They
+// work on 32-bit pixel buffers laid out as 0xAARRGGBB words
+// (QImage::Format_RGB32), know nothing of Qt, and are safe for any
+// rectangle: nothing outside the two buffers is ever read or written.
 //
 // Sampling of the stretched operations is nearest-neighbour by pixel centres:
 // destination pixel i of a span of |D| pixels takes source pixel
