@@ -1,8 +1,10 @@
 // libFuzzer target: the input chooses the buffers' sizes, strides and
 // pixels, a primitive and its rectangle; every fast implementation must give
 // the reference's pixels and leave the fences around both buffers intact.
-// Operation 4 is the area reduction of the whole source onto the whole target,
-// 5 the blend over a restored picture.
+// Operation 4 is the area reduction of the whole source onto the whole target
+// (sometimes from a source hundreds of rows tall), 5 the blend over a
+// restored picture, 6 and 7 the colour key over a restored picture or in
+// place.
 #include <cstring>
 
 #include "pixel_buffer.h"
@@ -60,8 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Input in{data, size};
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
-    const int sw = in.take<std::uint8_t>() % 80, sh = in.take<std::uint8_t>() % 40;
+    const int sw = in.take<std::uint8_t>() % 80;
+    int sh = in.take<std::uint8_t>() % 40;
     const int op = in.take<std::uint8_t>() % 8;
+    if (op == 4 && sh % 4 == 0)  // a reduction whose rows weigh past 16-bit sums
+        sh = 128 + in.take<std::uint16_t>() % 400;
     int args[8];
     for (int& a : args) {
         // Mostly small numbers near the buffers, sometimes any 32-bit value.
