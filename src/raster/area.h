@@ -20,6 +20,10 @@ namespace tarvex::raster::detail {
 // it covers wholly weighs `target`. Dividing out g keeps the weights, and
 // so the sums, as small as the lengths allow without changing any mean.
 struct AreaSpans {
+    // The vector paths weigh columns from the padded layouts below; rows
+    // and the plain definition need only the weights themselves.
+    enum class Layouts { WeightsOnly, ForColumns };
+
     std::int64_t source = 0, target = 0;
     std::vector<std::int32_t> first;   // first source pixel of destination i
     std::vector<std::int32_t> count;   // how many source pixels it covers
@@ -51,7 +55,7 @@ struct AreaSpans {
     std::vector<std::int32_t> byteStart;
     std::vector<std::int8_t> byteWeights;
 
-    AreaSpans(int sourceLength, int targetLength)
+    AreaSpans(int sourceLength, int targetLength, Layouts layouts = Layouts::WeightsOnly)
     {
         const std::int64_t g = std::gcd(std::int64_t(sourceLength), std::int64_t(targetLength));
         source = sourceLength / g;
@@ -69,16 +73,18 @@ struct AreaSpans {
             for (std::int64_t x = x0; x <= x1; ++x)
                 weight.push_back(std::int32_t(std::min((x + 1) * target, hi) - std::max(x * target, lo)));
         }
-        pad(sourceLength);
-        layBytes(sourceLength);
+        if (layouts == Layouts::WeightsOnly)
+            return;
+        const int widest = count.empty() ? 0 : *std::max_element(count.begin(), count.end());
+        pad(sourceLength, widest);
+        layBytes(sourceLength, widest);
     }
     const std::int32_t* weights(std::size_t i) const { return weight.data() + offset[i]; }
     const std::int32_t* paddedWeights(std::size_t i) const { return padded.data() + i * std::size_t(taps); }
 
 private:
-    void layBytes(int sourceLength)
+    void layBytes(int sourceLength, int widest)
     {
-        const int widest = count.empty() ? 0 : *std::max_element(count.begin(), count.end());
         const int chunks = (widest + 3) / 4;
         if (target > 64 || source > 257 || chunks == 0 || chunks > 4 || 4 * chunks > sourceLength)
             return;
@@ -101,9 +107,8 @@ private:
         }
     }
 
-    void pad(int sourceLength)
+    void pad(int sourceLength, int widest)
     {
-        const int widest = count.empty() ? 0 : *std::max_element(count.begin(), count.end());
         taps = std::min(widest + widest % 2, sourceLength);
         start.resize(first.size());
         padded.assign(first.size() * std::size_t(taps), 0);

@@ -355,7 +355,8 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src)
                       double(src.width) * double(src.height) < double(std::int64_t(1) << 45);
     if (!k || !fits)
         return reference::ReduceArea(dst, src);
-    const detail::AreaSpans xs(src.width, dst.width), ys(src.height, dst.height);
+    const detail::AreaSpans xs(src.width, dst.width, detail::AreaSpans::Layouts::ForColumns);
+    const detail::AreaSpans ys(src.height, dst.height);
     // A photo is read from memory faster by every core at once. The
     // destination rows are split into a few bands per core, taken in turn
     // by whichever core is free: one that is slow or busy elsewhere then
