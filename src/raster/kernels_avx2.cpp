@@ -320,6 +320,50 @@ inline __m256i roundedMeans(__m256i sum, __m256 reciprocal, __m256i total, __m25
     return _mm256_sub_epi32(q, _mm256_cmpgt_epi32(r, _mm256_sub_epi32(total, _mm256_set1_epi32(1))));
 }
 
+// 1 / total, rounded up to the next float. Up to kExactEstimateTotal,
+// (sum + half) times it lands in [quotient, quotient + 1) even after the
+// product's own rounding: the estimate is the quotient, with no remainder
+// to check. Beyond, it is off by at most one either way.
+constexpr std::uint32_t kExactEstimateTotal = 1 << 14;
+
+inline float reciprocalRoundedUp(std::uint32_t total)
+{
+    const float r = 1.0f / float(total);
+    return double(r) * double(total) < 1.0 ? std::nextafter(r, 2.0f) : r;
+}
+
+// Eight sums divided by one total below 2^23, rounded to nearest, halves
+// up: by the estimate alone where it is exact, with the remainder check
+// beyond.
+struct Means {
+    __m256 reciprocal;
+    __m256i totals, half;
+    bool exactEstimate;
+
+    explicit Means(std::uint32_t total)
+        : reciprocal(_mm256_set1_ps(reciprocalRoundedUp(total))), totals(_mm256_set1_epi32(int(total))),
+          half(_mm256_set1_epi32(int(total / 2))), exactEstimate(total <= kExactEstimateTotal)
+    {
+    }
+    __m256i operator()(__m256i sum) const
+    {
+        if (exactEstimate)
+            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(sum, half)), reciprocal));
+        return roundedMeans(sum, reciprocal, totals, half);
+    }
+};
+
+// Stores the channels in lanes 0-3 as pixel i and those in lanes 4-7 as
+// pixel j, unless j is i.
+inline void storeTwo(Pixel* d, int i, int j, __m256i channels)
+{
+    const __m256i words = _mm256_packus_epi32(channels, channels);
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    d[i] = Pixel(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
+    if (j != i)
+        d[j] = Pixel(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+}
+
 // Two destination pixels per vector, each over the same number of padded
 // taps, so no branch depends on how many columns a pixel covers. With
 // total < 2^23 every sum fits 31 bits, and rounding sum / total with
@@ -327,8 +371,7 @@ inline __m256i roundedMeans(__m256i sum, __m256 reciprocal, __m256i total, __m25
 // totals alike, the same value the double path computes.
 void sumColumnsTaps(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& spans, std::uint32_t total)
 {
-    const __m256 reciprocal = _mm256_set1_ps(1.0f / float(total));
-    const __m256i totals = _mm256_set1_epi32(int(total)), half = _mm256_set1_epi32(int(total / 2));
+    const Means means(total);
     const int taps = spans.taps;
     for (int i = 0; i < n; i += 2) {
         const int j = std::min(i + 1, n - 1);  // an odd last pixel pairs with itself
@@ -343,12 +386,7 @@ void sumColumnsTaps(Pixel* d, int n, const std::uint32_t* acc, const AreaSpans& 
             const __m256i w = _mm256_setr_m128i(_mm_set1_epi32(wa[t]), _mm_set1_epi32(wb[t]));
             sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(v, w));
         }
-        const __m256i q = roundedMeans(sum, reciprocal, totals, half);
-        const __m256i words = _mm256_packus_epi32(q, q);
-        const __m256i bytes = _mm256_packus_epi16(words, words);
-        d[i] = Pixel(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
-        if (j != i)
-            d[j] = Pixel(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+        storeTwo(d, i, j, means(sum));
     }
 }
 
@@ -491,18 +529,6 @@ void sumRowsShort(std::int16_t* acc, const Pixel* const* rows, const std::int32_
         }
 }
 
-// 1 / total, rounded up to the next float. Up to kExactEstimateTotal,
-// (sum + half) times it lands in [quotient, quotient + 1) even after the
-// product's own rounding: the estimate is the quotient, with no remainder
-// to check. Beyond, it is off by at most one either way.
-constexpr std::uint32_t kExactEstimateTotal = 1 << 14;
-
-inline float reciprocalRoundedUp(std::uint32_t total)
-{
-    const float r = 1.0f / float(total);
-    return double(r) * double(total) < 1.0 ? std::nextafter(r, 2.0f) : r;
-}
-
 // Two destination pixels per vector, two taps per multiply-add: a 16-byte
 // load holds a pixel's taps 2u and 2u + 1, whose channels are interleaved
 // so that each 32-bit lane weighs one channel of both.
@@ -512,16 +538,9 @@ struct ShortColumns {
     __m256i interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,  //
                                           0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-    __m256 reciprocal;
-    __m256i totals, half;
-    bool exactEstimate;
+    Means rounded;
 
-    ShortColumns(const std::int16_t* a, const AreaSpans& s, std::uint32_t total)
-        : acc(a), spans(s), reciprocal(_mm256_set1_ps(reciprocalRoundedUp(total))),
-          totals(_mm256_set1_epi32(int(total))), half(_mm256_set1_epi32(int(total / 2))),
-          exactEstimate(total <= kExactEstimateTotal)
-    {
-    }
+    ShortColumns(const std::int16_t* a, const AreaSpans& s, std::uint32_t total) : acc(a), spans(s), rounded(total) {}
 
     // The means of pixels i and j (lanes 0-3 and 4-7); `pairs` is a
     // constant where the caller knows it, so the loop unrolls.
@@ -538,9 +557,7 @@ struct ShortColumns {
                 _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + 2 * u))), spread);
             sum = _mm256_add_epi32(sum, _mm256_madd_epi16(_mm256_shuffle_epi8(v, interleave), weights));
         }
-        if (exactEstimate)
-            return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(sum, half)), reciprocal));
-        return roundedMeans(sum, reciprocal, totals, half);
+        return rounded(sum);
     }
 };
 
@@ -682,20 +699,11 @@ void reduceColumnsFirst(Pixel* d, const Pixel* const* rows, const std::int32_t* 
         default: addAcross<4>(acc, rows[r], weights[r], r == 0, columns); break;
         }
     }
-    const __m256 reciprocal = _mm256_set1_ps(reciprocalRoundedUp(total));
-    const __m256i totals = _mm256_set1_epi32(int(total)), half = _mm256_set1_epi32(int(total / 2));
-    const bool exact = total <= kExactEstimateTotal;
+    const Means means(total);
     const int n = int(columns.byteStart.size());
-    for (int i = 0; i < n; i += 2) {
-        const __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * std::size_t(i)));
-        const __m256i q = exact ? _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(sum, half)), reciprocal))
-                                : roundedMeans(sum, reciprocal, totals, half);
-        const __m256i words = _mm256_packus_epi32(q, q);
-        const __m256i bytes = _mm256_packus_epi16(words, words);
-        d[i] = Pixel(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
-        if (i + 1 < n)
-            d[i + 1] = Pixel(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
-    }
+    for (int i = 0; i < n; i += 2)
+        storeTwo(d, i, std::min(i + 1, n - 1),
+                 means(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4 * std::size_t(i)))));
 }
 
 void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
