@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QtEndian>
 
 #include "plain_bitmap.h"
 
@@ -15,7 +14,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -72,46 +70,6 @@ QByteArray sniffFormat(const QByteArray& head)
     if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
         return "webp";
     return {};
-}
-
-struct BitmapHeader {
-    qint64 offset = 0, width = 0, height = 0, bits = 0, compression = 0;
-};
-
-// The fields of a BMP file's headers that say how large its pixels are.
-std::optional<BitmapHeader> parseBitmapHeader(const QByteArray& head)
-{
-    if (head.size() < 34 || !head.startsWith("BM"))
-        return std::nullopt;
-    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
-    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
-    BitmapHeader h;
-    h.offset = u32(10);
-    const quint32 headerSize = u32(14);
-    if (headerSize == 12) {  // OS/2 1.x
-        h.width = u16(18), h.height = u16(20), h.bits = u16(24);
-    } else if (headerSize >= 40) {
-        h.width = qint32(u32(18)), h.height = qint32(u32(22)), h.bits = u16(28), h.compression = u32(30);
-    } else {
-        return std::nullopt;
-    }
-    if (h.height < 0)
-        h.height = -h.height;  // top-down
-    return h;
-}
-
-// For an uncompressed BMP: whether the file holds fewer bytes than its
-// header says the pixels need (Qt then shows the missing rows black).
-bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
-{
-    const auto h = parseBitmapHeader(head);
-    if (!h || (h->compression != 0 && h->compression != 3))  // RLE data has no fixed size
-        return false;
-    if (h->width <= 0 || h->bits <= 0 || h->bits > 32)
-        return false;
-    const qint64 rowBytes = ((h->width * h->bits + 31) / 32) * 4;
-    // offset + rowBytes * height > fileSize, without a product that can overflow.
-    return h->offset > fileSize || (h->height > 0 && rowBytes > (fileSize - h->offset) / h->height);
 }
 
 // The size the file says its picture has, where it can be told.

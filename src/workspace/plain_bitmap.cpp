@@ -29,36 +29,71 @@ bool readAt(int fd, char* to, qint64 size, qint64 offset)
     return true;
 }
 
+// Whether the file is too short for the rows the header declares: offset
+// + rowBytes * height > fileSize, without a product that can overflow.
+bool rowsMissing(const BitmapHeader& h, qint64 fileSize)
+{
+    return h.offset > fileSize || (h.height > 0 && h.rowBytes() > (fileSize - h.offset) / h.height);
+}
+
 }  // namespace
+
+std::optional<BitmapHeader> parseBitmapHeader(const QByteArray& head)
+{
+    if (head.size() < 34 || !head.startsWith("BM"))
+        return std::nullopt;
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
+    BitmapHeader h;
+    h.offset = u32(10);
+    h.infoSize = u32(14);
+    if (h.infoSize == 12) {  // OS/2 1.x
+        h.width = u16(18), h.height = u16(20), h.planes = u16(22), h.bits = u16(24);
+    } else if (h.infoSize >= 40) {
+        h.width = qint32(u32(18)), h.height = qint32(u32(22)), h.planes = u16(26), h.bits = u16(28);
+        h.compression = u32(30);
+        if (head.size() >= 46)
+            h.xPerMetre = qint32(u32(38)), h.yPerMetre = qint32(u32(42));
+    } else {
+        return std::nullopt;
+    }
+    h.topDown = h.height < 0;
+    if (h.topDown)
+        h.height = -h.height;
+    return h;
+}
+
+bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
+{
+    const auto h = parseBitmapHeader(head);
+    if (!h || (h->compression != 0 && h->compression != 3))  // RLE data has no fixed size
+        return false;
+    if (h->width <= 0 || h->bits <= 0 || h->bits > 32)
+        return false;
+    return rowsMissing(*h, fileSize);
+}
 
 QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 maxBytes)
 {
-    if (head.size() < kHeadersBytes || !head.startsWith("BM"))
-        return {};
-    const char* h = head.constData();
-    const qint64 offset = qFromLittleEndian<quint32>(h + 10);
-    const quint32 infoSize = qFromLittleEndian<quint32>(h + 14);
-    const qint64 width = qFromLittleEndian<qint32>(h + 18);
-    const qint64 signedHeight = qFromLittleEndian<qint32>(h + 22);
-    const quint16 planes = qFromLittleEndian<quint16>(h + 26), bits = qFromLittleEndian<quint16>(h + 28);
-    const quint32 compression = qFromLittleEndian<quint32>(h + 30);
+    const auto h = parseBitmapHeader(head);
     // Only the one header, depth and layout read here; later headers may
     // carry colour masks or colour spaces, which Qt's reader knows.
-    if (infoSize != 40 || planes != 1 || bits != 24 || compression != 0 || offset < kHeadersBytes)
+    if (!h || head.size() < kHeadersBytes || h->infoSize != 40 || h->planes != 1 || h->bits != 24 ||
+        h->compression != 0 || h->offset < kHeadersBytes)
         return {};
-    const qint64 height = signedHeight < 0 ? -signedHeight : signedHeight;
+    const qint64 width = h->width, height = h->height;
     if (width <= 0 || height <= 0 || width > INT_MAX / 4 || height > INT_MAX || width * height > maxBytes / 4)
         return {};
-    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
-    if (offset > fileSize || rowBytes > (fileSize - offset) / height)
-        return {};  // rows missing: Qt's reader shows what there is
+    if (rowsMissing(*h, fileSize))
+        return {};  // Qt's reader shows what there is
+    const qint64 rowBytes = h->rowBytes(), offset = h->offset;
     QImage image(int(width), int(height), QImage::Format_RGB32);
     if (image.isNull())
         return {};
     // Rows come in file order, about a megabyte at a time.
     const qint64 rowsPerChunk = std::max<qint64>(1, (qint64(1) << 20) / rowBytes);
     std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, height)));
-    const bool bottomUp = signedHeight > 0;
+    const bool bottomUp = !h->topDown;
     for (qint64 first = 0; first < height; first += rowsPerChunk) {
         const qint64 rows = std::min(rowsPerChunk, height - first);
         if (!readAt(fd, chunk.data(), rows * rowBytes, offset + first * rowBytes))
@@ -69,11 +104,10 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
                                 reinterpret_cast<const std::uint8_t*>(chunk.data() + r * rowBytes), int(width));
         }
     }
-    const qint32 xPerMetre = qFromLittleEndian<qint32>(h + 38), yPerMetre = qFromLittleEndian<qint32>(h + 42);
-    if (xPerMetre > 0)
-        image.setDotsPerMeterX(xPerMetre);
-    if (yPerMetre > 0)
-        image.setDotsPerMeterY(yPerMetre);
+    if (h->xPerMetre > 0)
+        image.setDotsPerMeterX(h->xPerMetre);
+    if (h->yPerMetre > 0)
+        image.setDotsPerMeterY(h->yPerMetre);
     return image;
 }
 

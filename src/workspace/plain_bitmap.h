@@ -1,13 +1,35 @@
 #pragma once
-// Reading the plainest BMP files ourselves: 24-bit pixels, uncompressed,
-// every row present. They are what this program saves and what frames
-// usually are, and Qt's reader takes several times longer over them (it
-// reads through small buffers and converts pixel by pixel). Everything
-// else is left to Qt's reader.
+// BMP files' headers, and reading the plainest of these files ourselves:
+// 24-bit pixels, uncompressed, every row present. They are what this
+// program saves and what frames usually are, and Qt's reader takes several
+// times longer over them (it reads through small buffers and converts
+// pixel by pixel). Everything else is left to Qt's reader.
 #include <QByteArray>
 #include <QImage>
+#include <optional>
 
 namespace tarvex {
+
+// The fields of a BMP file's headers that say how its pixels lie.
+struct BitmapHeader {
+    qint64 offset = 0;    // where the pixels start in the file
+    qint64 infoSize = 0;  // the size of the second header, which tells its kind
+    qint64 width = 0, height = 0;  // height made positive
+    bool topDown = false;          // a negative height: the top row first
+    qint64 planes = 0, bits = 0, compression = 0;
+    qint32 xPerMetre = 0, yPerMetre = 0;
+
+    // Bytes per row, each row padded to 4 bytes.
+    qint64 rowBytes() const { return (width * bits + 31) / 32 * 4; }
+};
+
+// The headers at the start of a BMP file, from its first bytes; none when
+// they are not a BMP's or are cut short.
+std::optional<BitmapHeader> parseBitmapHeader(const QByteArray& head);
+
+// For an uncompressed BMP: whether the file holds fewer bytes than its
+// header says the pixels need (Qt then shows the missing rows black).
+bool bitmapDataShort(const QByteArray& head, qint64 fileSize);
 
 // The picture of the BMP file open as `fd`, of `fileSize` bytes, whose
 // first bytes are `head` (at least its 54 bytes of headers), as a 32-bit
