@@ -31,6 +31,12 @@ raster::Bitmap view(const QImage& image, const uchar* bits)
             image.bytesPerLine() / 4};
 }
 
+// Pixels that a drawing covering all of them will write.
+QImage uninitialisedImage(QSize size)
+{
+    return size.isEmpty() ? QImage() : QImage(size, QImage::Format_RGB32);
+}
+
 quint64 nextRevision()
 {
     static std::atomic<quint64> counter{0};  // workspaces of a batch run live on several threads
@@ -127,7 +133,7 @@ bool Surface::ownsPixels() const
 raster::Bitmap Surface::targetToOverwrite()
 {
     if (!ownsPixels())
-        image_ = area_.isEmpty() ? QImage() : QImage(area_, QImage::Format_RGB32);
+        image_ = uninitialisedImage(area_);
     blank_ = false;
     touch();
     return pixelsOf(image_);
@@ -141,7 +147,7 @@ Surface::Redrawing Surface::redraw()
         r.target = r.current = pixelsOf(image_);
     } else {
         r.held = image_;
-        image_ = area_.isEmpty() ? QImage() : QImage(area_, QImage::Format_RGB32);
+        image_ = uninitialisedImage(area_);
         r.current = view(r.held, r.held.constBits());
         r.target = pixelsOf(image_);
     }
