@@ -45,7 +45,11 @@ timed() {
 report() {  # name seconds peak-KiB
   printf '%-34s %7.2f s  %6.2f photos/s  peak RSS %5d MiB\n' "$1" "$2" "$(echo "$count / $2" | bc -l)" "$(( $3 / 1024 ))"
 }
-fresh() { rm -rf "$work/out"; mkdir "$work/out"; }
+# Each timed run starts on a quiet disk. Without the sync, a run that came
+# right after the deletion of the run before's files was up to a quarter slower
+# than the same run a moment later (measured on a disk mounted with
+# discard), and ImageMagick, timed after our runs, came out slower too.
+fresh() { rm -rf "$work/out"; mkdir "$work/out"; sync; }
 
 echo "$count photos of ${width} x ${height}, $(nproc) cores"
 # tarvex-batch in rounds, each running every mode and job count once: this
