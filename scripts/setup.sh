@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkgconf
-  qt6-base-dev qt6-image-formats-plugins libgl-dev libvulkan-dev
+  qt6-base-dev qt6-image-formats-plugins libgl-dev libvulkan-dev libjpeg-dev
   libbenchmark-dev
   clang libclang-rt-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core

@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageIOHandler>
 #include <QImageReader>
 
 #include "plain_bitmap.h"
+#include "plain_jpeg.h"
 
 #include <algorithm>
 #include <atomic>
@@ -189,6 +191,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     QImage image;
     if (format == "bmp")
         image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
+    else if (format == "jpeg" && reader.transformation() == QImageIOHandler::TransformationNone)
+        image = readPlainJpeg(file.handle(), kMaxPictureBytes);
     if (image.isNull() && (!reader.read(&image) || image.isNull())) {
         result.failure = readerFailure(reader.error());
         return result;

@@ -1,15 +1,16 @@
 // libFuzzer target: any bytes, written to a file, go through the picture
-// loader (our own header checks and plain BMP reader, then Qt's BMP, JPEG,
-// PNG, TIFF and WebP readers). Whatever it is given, it must return a
-// 32-bit picture of a sane size or a reason, and never crash or touch
-// memory it does not own. What the plain BMP reader takes, it must read
-// to Qt's reader's pixels.
+// loader (our own header checks and plain BMP and JPEG readers, then Qt's
+// BMP, JPEG, PNG, TIFF and WebP readers). Whatever it is given, it must
+// return a 32-bit picture of a sane size or a reason, and never crash or
+// touch memory it does not own. What either plain reader takes, it must
+// read to Qt's reader's pixels.
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "workspace/picture_file.h"
 #include "workspace/plain_bitmap.h"
+#include "workspace/plain_jpeg.h"
 
 using namespace tarvex;
 
@@ -48,7 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file.open(QIODevice::ReadOnly))
         __builtin_trap();
     const QImage plain = readPlainBitmap(file.handle(), file.peek(64), file.size(), kMaxPictureBytes);
-    if (!plain.isNull() && (!loaded.picture || plain != QImage::fromData(file.readAll(), "bmp").convertToFormat(QImage::Format_RGB32)))
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (!plain.isNull() && (!loaded.picture || plain != QImage::fromData(bytes, "bmp").convertToFormat(QImage::Format_RGB32)))
         __builtin_trap();  // a plain bitmap read differently from Qt's reader
+    const QImage jpeg = readPlainJpeg(file.handle(), kMaxPictureBytes);
+    if (!jpeg.isNull() && jpeg != QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32))
+        __builtin_trap();  // a plain JPEG read differently from Qt's reader (which does not turn it here)
     return 0;
 }

@@ -1,0 +1,199 @@
+// Our own JPEG reader against Qt's on the kinds of file cameras and
+// programs write, and the files it must leave to Qt's reader.
+#include <QtTest>
+
+#include <QImageWriter>
+
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <jpeglib.h>
+
+#include "test_support.h"
+#include "workspace/picture_file.h"
+#include "workspace/plain_jpeg.h"
+
+using namespace tarvex;
+
+namespace {
+
+// How a test JPEG is written, beyond what Qt's writer offers.
+struct JpegKind {
+    int components = 3;        // 1: grey, 3: colour (YCbCr), 4: CMYK
+    int lumaH = 2, lumaV = 2;  // luma samples per chroma sample: 2 x 2 is 4:2:0
+    bool progressive = false;
+    int restartRows = 0;
+    int densityUnit = 0, xDensity = 1, yDensity = 1;
+    QByteArray colourProfile;  // written as an APP2 ICC_PROFILE marker when not empty
+};
+
+QByteArray jpegBytes(const QImage& image, const JpegKind& kind)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(image.width());
+    c.image_height = JDIMENSION(image.height());
+    c.input_components = kind.components;
+    c.in_color_space = kind.components == 1 ? JCS_GRAYSCALE : kind.components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 85, TRUE);
+    c.comp_info[0].h_samp_factor = kind.lumaH;
+    c.comp_info[0].v_samp_factor = kind.lumaV;
+    if (kind.progressive)
+        jpeg_simple_progression(&c);
+    c.restart_in_rows = kind.restartRows;
+    c.density_unit = UINT8(kind.densityUnit);
+    c.X_density = UINT16(kind.xDensity);
+    c.Y_density = UINT16(kind.yDensity);
+    jpeg_start_compress(&c, TRUE);
+    if (!kind.colourProfile.isEmpty()) {
+        const QByteArray marker = QByteArray("ICC_PROFILE", 12) + QByteArray("\1\1", 2) + kind.colourProfile;
+        jpeg_write_marker(&c, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(marker.constData()), unsigned(marker.size()));
+    }
+    std::vector<JSAMPLE> row(std::size_t(image.width() * kind.components));
+    while (c.next_scanline < c.image_height) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, int(c.next_scanline));
+            JSAMPLE* at = row.data() + x * kind.components;
+            if (kind.components == 1) {
+                at[0] = JSAMPLE(qGray(p));
+            } else {
+                at[0] = JSAMPLE(qRed(p)), at[1] = JSAMPLE(qGreen(p)), at[2] = JSAMPLE(qBlue(p));
+                if (kind.components == 4)
+                    at[3] = JSAMPLE(200);
+            }
+        }
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
+    return bytes;
+}
+
+QByteArray qtJpeg(const QImage& image, int quality, bool progressive = false)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return data;
+}
+
+QImage qtRead(const QByteArray& bytes)
+{
+    return QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class TestPlainReaders : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir_.filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return {};
+        return f.fileName();
+    }
+    QImage plainRead(const QByteArray& bytes, qint64 maxBytes = kMaxPictureBytes)
+    {
+        QFile f(write(QStringLiteral("plain.jpg"), bytes));
+        return f.open(QIODevice::ReadOnly) ? readPlainJpeg(f.handle(), maxBytes) : QImage();
+    }
+
+private slots:
+    // Every sampling, both scan orders, restart markers, sizes that do not
+    // fill whole blocks, and the densities: the same pixels and the same
+    // resolution as Qt's reader gives.
+    void plainJpegsReadAsQtReadsThem()
+    {
+        const QSize sizes[] = {{1, 1}, {17, 9}, {33, 31}, {64, 48}};
+        const std::pair<int, int> samplings[] = {{1, 1}, {2, 1}, {1, 2}, {2, 2}};
+        for (const QSize size : sizes) {
+            const QImage image = testing::patternImage(size.width(), size.height(), size.width());
+            for (const auto& [h, v] : samplings) {
+                for (int variant = 0; variant < 3; ++variant) {
+                    JpegKind kind;
+                    kind.lumaH = h, kind.lumaV = v;
+                    kind.progressive = variant == 1;
+                    kind.restartRows = variant == 2 ? 1 : 0;
+                    const QByteArray bytes = jpegBytes(image, kind);
+                    const QImage plain = plainRead(bytes);
+                    const QString what = QStringLiteral("%1x%2, %3x%4, variant %5")
+                                             .arg(size.width()).arg(size.height()).arg(h).arg(v).arg(variant);
+                    QVERIFY2(!plain.isNull(), qPrintable(what));
+                    QVERIFY2(plain == qtRead(bytes), qPrintable(what));
+                }
+            }
+        }
+        const QImage photo = testing::patternImage(40, 30, 3);
+        for (const QByteArray& bytes : {qtJpeg(photo, 90), qtJpeg(photo, 20), qtJpeg(photo, 75, true)}) {
+            const QImage plain = plainRead(bytes);
+            QVERIFY(!plain.isNull());
+            QCOMPARE(plain, qtRead(bytes));
+        }
+        for (const auto& [unit, x, y] : {std::tuple{1, 300, 150}, std::tuple{2, 118, 59}}) {
+            JpegKind kind;
+            kind.densityUnit = unit, kind.xDensity = x, kind.yDensity = y;
+            const QByteArray bytes = jpegBytes(photo, kind);
+            const QImage plain = plainRead(bytes), qt = qtRead(bytes);
+            QCOMPARE(plain.dotsPerMeterX(), qt.dotsPerMeterX());
+            QCOMPARE(plain.dotsPerMeterY(), qt.dotsPerMeterY());
+            QVERIFY(plain.dotsPerMeterX() != plain.dotsPerMeterY());
+        }
+    }
+
+    // Files the plain reader declines; the loader still opens each as Qt's
+    // reader does.
+    void otherJpegsAreLeftToQt()
+    {
+        const QImage photo = testing::patternImage(48, 32, 5);
+        JpegKind grey, cmyk, profiled;
+        grey.components = 1, grey.lumaH = grey.lumaV = 1;
+        cmyk.components = 4;
+        profiled.colourProfile = QByteArray(64, '\x11');
+        const QByteArray plain = jpegBytes(photo, {});
+        // A marker in the middle of the coded data: libjpeg warns and
+        // makes up the rest of the picture.
+        const QByteArray damaged = QByteArray(plain).insert(plain.size() - 30, "\xff\xd3", 2);
+        const struct {
+            const char* what;
+            QByteArray bytes;
+        } cases[] = {
+            {"grey", jpegBytes(photo, grey)},
+            {"CMYK", jpegBytes(photo, cmyk)},
+            {"colour profile", jpegBytes(photo, profiled)},
+            {"cut in half", plain.left(plain.size() / 2)},
+            {"damaged data", damaged},
+            {"headers only", plain.left(200)},
+            {"not a JPEG", QByteArray("BM, and not a picture at all")},
+        };
+        for (const auto& c : cases) {
+            QVERIFY2(plainRead(c.bytes).isNull(), c.what);
+            const LoadResult loaded = loadPicture(write(QStringLiteral("other.jpg"), c.bytes));
+            const QImage qt = qtRead(c.bytes);
+            QVERIFY2(bool(loaded.picture) == !qt.isNull(), c.what);
+            if (loaded.picture)
+                QVERIFY2(*loaded.picture == qt, c.what);
+        }
+        // The size limit: a picture of exactly the limit is read, one byte
+        // under it is not.
+        QVERIFY(plainRead(plain, 48 * 32 * 4 - 1).isNull());
+        QVERIFY(!plainRead(plain, 48 * 32 * 4).isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlainReaders)
+#include "tst_plain_readers.moc"
