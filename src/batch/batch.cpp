@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/image_commands.h"
+#include "workspace/image_buffers.h"
 #include "workspace/picture_commands.h"
 #include "workspace/picture_file.h"
 
@@ -66,6 +67,10 @@ std::vector<int> workOrder(const Options& options, int threads)
                               [&](int i) { return options.photos[i] != options.fixed; });
     return order;
 }
+
+// What one photo in flight holds: its decode, the picture drawn from it,
+// and for a dragged frame the picture before the drag.
+constexpr int kBuffersPerPhoto = 3;
 
 }  // namespace
 
@@ -145,6 +150,7 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     };
     const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
     const std::vector<int> order = workOrder(options, threads);
+    const KeptImageBuffers kept(kBuffersPerPhoto * threads);
     std::atomic<int> next{0};
     const auto work = [&](bool first) {
         if (first)

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "image_buffers.h"
 #include "raster/raster.h"
 
 namespace tarvex {
@@ -87,7 +88,7 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
     if (rowsMissing(*h, fileSize))
         return {};  // Qt's reader shows what there is
     const qint64 rowBytes = h->rowBytes(), offset = h->offset;
-    QImage image(int(width), int(height), QImage::Format_RGB32);
+    QImage image = uninitialisedImage(QSize(int(width), int(height)));  // every row is read below
     if (image.isNull())
         return {};
     // Rows come in file order, about a megabyte at a time.

@@ -9,6 +9,8 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
+#include "image_buffers.h"
+
 namespace tarvex {
 
 namespace {
@@ -150,7 +152,7 @@ bool decode(Decompressor& d, qint64 maxBytes, QImage& image)
     jpeg_start_decompress(&info);
     if (info.output_components != 4 || info.output_width != info.image_width || info.output_height != info.image_height)
         return false;
-    image = QImage(int(info.output_width), int(info.output_height), QImage::Format_RGB32);
+    image = uninitialisedImage(QSize(int(info.output_width), int(info.output_height)));  // every row is decoded below
     if (image.isNull())
         return false;
     constexpr int kRows = 16;  // at least what any sampling gives at once

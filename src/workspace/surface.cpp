@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "conversions.h"
+#include "image_buffers.h"
 
 namespace tarvex {
 
@@ -29,12 +30,6 @@ raster::Bitmap view(const QImage& image, const uchar* bits)
         return {};
     return {reinterpret_cast<raster::Pixel*>(const_cast<uchar*>(bits)), image.width(), image.height(),
             image.bytesPerLine() / 4};
-}
-
-// Pixels that a drawing covering all of them will write.
-QImage uninitialisedImage(QSize size)
-{
-    return size.isEmpty() ? QImage() : QImage(size, QImage::Format_RGB32);
 }
 
 quint64 nextRevision()

@@ -1,5 +1,6 @@
 // Our own JPEG reader against Qt's on the kinds of file cameras and
-// programs write, and the files it must leave to Qt's reader.
+// programs write, the files it must leave to Qt's reader, and pictures
+// decoded and drawn into buffers that held other pictures before.
 #include <QtTest>
 
 #include <QImageWriter>
@@ -8,6 +9,8 @@
 #include <jpeglib.h>
 
 #include "test_support.h"
+#include "raster/raster.h"
+#include "workspace/image_buffers.h"
 #include "workspace/picture_file.h"
 #include "workspace/plain_jpeg.h"
 
@@ -192,6 +195,66 @@ private slots:
         // under it is not.
         QVERIFY(plainRead(plain, 48 * 32 * 4 - 1).isNull());
         QVERIFY(!plainRead(plain, 48 * 32 * 4).isNull());
+    }
+
+    // A kept buffer goes to the next image of about its size, and at most
+    // the number kept are held, the oldest let go first. Each buffer is
+    // told by the colour it was filled with: a kept one still holds it.
+    void keptBuffersServeTheNextPicture()
+    {
+        const KeptImageBuffers kept(2);
+        const QSize size(1000, 300);
+        const auto filled = [&](QRgb colour) {
+            QImage image = uninitialisedImage(size);
+            image.fill(colour);
+            return image;
+        };
+        QImage a = filled(0xff000001u), b = filled(0xff000002u), c = filled(0xff000003u);
+        a = QImage();
+        b = QImage();
+        c = QImage();  // two kept already: a is let go
+        const auto colour = [](const QImage& image) { return image.pixel(image.width() - 1, image.height() / 2); };
+        const QImage tooSmall = uninitialisedImage(QSize(1000, 239));  // more than a quarter would be spare
+        QVERIFY(colour(tooSmall) != 0xff000002u && colour(tooSmall) != 0xff000003u);
+        const QImage rotated = uninitialisedImage(QSize(300, 1000));  // as many bytes
+        const QImage same = uninitialisedImage(size);
+        QCOMPARE((QSet<QRgb>{colour(rotated), colour(same)}), (QSet<QRgb>{0xff000002u, 0xff000003u}));
+        QCOMPARE(rotated.bytesPerLine(), 1200);
+        QCOMPARE(same.format(), QImage::Format_RGB32);
+    }
+
+    // Decodes and full-picture drawings write every pixel of a kept buffer:
+    // nothing of the picture before shows through.
+    void keptBuffersShowNothingOfTheirPast()
+    {
+        const QImage photo = testing::patternImage(61, 37, 7);
+        const QString jpeg = write(QStringLiteral("photo.jpg"), jpegBytes(photo, {}));
+        const QString bmp = testing::writePicture(QDir(dir_.path()), QStringLiteral("photo.bmp"), photo);
+        const LoadResult jpegBefore = loadPicture(jpeg), bmpBefore = loadPicture(bmp);
+        QVERIFY(jpegBefore.picture && bmpBefore.picture);
+        const KeptImageBuffers kept(4);
+        const auto soil = [] {
+            std::vector<QImage> held;
+            for (int i = 0; i < 4; ++i) {
+                held.push_back(uninitialisedImage(QSize(61, 37)));
+                held.back().fill(0xff123456u);
+            }
+        };
+        soil();
+        const LoadResult jpegAfter = loadPicture(jpeg);
+        soil();
+        const LoadResult bmpAfter = loadPicture(bmp);
+        QVERIFY(jpegAfter.picture && bmpAfter.picture);
+        QCOMPARE(*jpegAfter.picture, *jpegBefore.picture);
+        QCOMPARE(*bmpAfter.picture, *bmpBefore.picture);
+
+        soil();
+        Surface surface(QStringLiteral("Picture2"), 0, 0, 10, 10, true);
+        surface.setPicture(bmpAfter.picture);
+        const Surface::Redrawing r = surface.redraw();
+        QVERIFY(r.target.pixels != r.current.pixels);  // shared with the picture: drawn into a kept buffer
+        raster::BitBlt(r.target, 0, 0, r.target.width, r.target.height, r.current, 0, 0);
+        QCOMPARE(surface.image(), *bmpBefore.picture);
     }
 };
 
