@@ -308,7 +308,7 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
     const bool inPlace = sameSize && under.pixels == dst.pixels && under.stride == dst.stride;
     const Mapping m = wd > 0 && hd > 0 && ws > 0 && hs > 0 ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src)
                                                             : Mapping{};
-    if (inPlace || !sameSize || dst.empty() || m.empty() || (key & 0xff000000u) != 0) {
+    if (inPlace || !sameSize || dst.empty() || under.empty() || m.empty() || (key & 0xff000000u) != 0) {
         if (!inPlace)
             BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
         return TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);

@@ -124,14 +124,16 @@ bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
     case Op::KeyOver: {
         // The picture drawn over: mostly the destination's size (the
         // one-pass path), sometimes another; for the key, sometimes the
-        // destination itself.
+        // destination itself; now and then one of the right size without
+        // pixels, which must be treated as empty, never read.
         std::mt19937 g(c.key ^ c.blend);
         const bool same = g() % 5 != 0;
         const bool inPlace = c.op == Op::KeyOver && g() % 4 == 0;
         PixelBuffer under(same ? dst.width() : int(g() % 50), same ? dst.height() : int(g() % 40), int(g() % 4));
         under.randomise(g, 256);
         const PixelBuffer before = under;
-        const raster::Bitmap u = inPlace ? d : under.bitmap();
+        const raster::Bitmap absent{nullptr, dst.width(), dst.height(), dst.width()};
+        const raster::Bitmap u = inPlace ? d : g() % 16 == 0 ? absent : under.bitmap();
         bool result;
         if (c.op == Op::BlendOver)
             result = reference ? raster::reference::AlphaBlendOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
