@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -63,8 +64,9 @@ int writeBmp24(int fd, const QImage& source)
     if (const int error = writeAll(fd, header, sizeof header))
         return error;
     // Rows are packed into a buffer of about a megabyte and written in one
-    // go. Every few megabytes the disk is asked to start writing what came
-    // before, so the sync at the end waits for little more than the tail.
+    // go. Every few megabytes, and after the last row, the disk is asked to
+    // start writing what came before, so the sync at the end waits for
+    // little more than the tail, or for nothing when other work came first.
     const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / std::max<qint64>(rowBytes, 1)));
     std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, std::max(height, 1))), 0);
     off_t written = sizeof header, flushed = 0;
@@ -76,7 +78,7 @@ int writeBmp24(int fd, const QImage& source)
         if (const int error = writeAll(fd, chunk.data(), used))
             return error;
         written += off_t(used);
-        if (written - flushed >= kWritebackBytes) {
+        if (written - flushed >= kWritebackBytes || y < 0) {
             ::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
             flushed = written;
         }
@@ -208,48 +210,73 @@ QString writeFailure(int error)
     }
 }
 
-WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options)
+struct StagedBitmap::Parts {
+    Fd folder;
+    std::optional<TemporaryFile> temp;
+    int error = 0;  // of the write, or of the naming that failed
+    std::function<void()> beforeNaming;
+};
+
+StagedBitmap::StagedBitmap(const QImage& image, const QString& folder, const WriteOptions& options)
+    : parts_(std::make_unique<Parts>())
 {
-    WriteResult result;
-    const QFileInfo target(path);
-    const Fd folder(::open(QFile::encodeName(target.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid()) {
-        result.failure = writeFailure(errno);
-        return result;
+    Parts& p = *parts_;
+    p.beforeNaming = options.beforeNaming;
+    p.folder.reset(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!p.folder.valid()) {
+        p.error = errno;
+        return;
     }
-    TemporaryFile temp(folder.get(), options.namedTemporary);
-    if (!temp.valid()) {
-        result.failure = writeFailure(errno);
-        return result;
+    p.temp.emplace(p.folder.get(), options.namedTemporary);
+    if (!p.temp->valid()) {
+        p.error = errno;
+        return;
     }
     // The data must be on the disk before the name appears, or a power cut
     // could leave a named file without its pixels.
-    int error = writeBmp24(temp.fd(), image);
-    if (error == 0 && ::fsync(temp.fd()) != 0)
-        error = errno;
-    if (error != 0) {
-        result.failure = writeFailure(error);
+    p.error = writeBmp24(p.temp->fd(), image);
+    if (p.error == 0 && options.whileWriting)
+        options.whileWriting();
+    if (p.error == 0 && ::fsync(p.temp->fd()) != 0)
+        p.error = errno;
+}
+
+StagedBitmap::~StagedBitmap() = default;
+
+WriteResult StagedBitmap::nameAs(const QString& fileName)
+{
+    WriteResult result;
+    Parts& p = *parts_;
+    if (p.error != 0) {
+        result.failure = writeFailure(p.error);
         return result;
     }
-    if (options.beforeNaming)
-        options.beforeNaming();
-    error = temp.link(QFile::encodeName(target.fileName()));
+    if (p.beforeNaming)
+        p.beforeNaming();
+    int error = p.temp->link(QFile::encodeName(fileName));
     if (error == EEXIST) {
         result.outcome = WriteOutcome::NameTaken;
         return result;
     }
     if (error == 0)
-        error = temp.close();
+        error = p.temp->close();
     // The new name itself must reach the disk too, or a power cut could
     // lose a file reported as saved.
-    if (error == 0 && ::fsync(folder.get()) != 0)
+    if (error == 0 && ::fsync(p.folder.get()) != 0)
         error = errno;
     if (error != 0) {
+        p.error = error;
         result.failure = writeFailure(error);
         return result;
     }
     result.outcome = WriteOutcome::Written;
     return result;
+}
+
+WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options)
+{
+    const QFileInfo target(path);
+    return StagedBitmap(image, target.path(), options).nameAs(target.fileName());
 }
 
 }  // namespace tarvex

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace tarvex {
 
@@ -18,17 +19,41 @@ struct WriteOptions {
     // Take the named temporary file that file systems without unnamed
     // ones get, whatever this one offers.
     bool namedTemporary = false;
-    // Runs once the data is on the disk, just before it gets its name.
+    // Runs once all the data is handed to the system and on its way to the
+    // disk, before the wait for it to arrive: work done here overlaps the
+    // disk's. The image is not read again from here on; its pixels may be
+    // let go or reused.
+    std::function<void()> whileWriting;
+    // Runs once the data is on the disk, just before it gets a name (before
+    // every name tried).
     std::function<void()> beforeNaming;
 };
 
-// Writes the image as a 24-bit BMP file under exactly `path`, only if no
-// entry of that name exists at the moment the file appears: an existing
-// file is never replaced. The data goes first to a file without a name in
-// the same folder, so a crash, a kill or a full disk never leaves half a
-// file or a stray temporary one; once on the disk, the file gets its name
-// and the folder is synced. Permissions are those of any new file of this
-// user (the umask applies).
+// A 24-bit BMP file written once and on the disk, waiting in its folder for
+// a name that does not exist yet. The data goes to a file without a name,
+// so a crash, a kill or a full disk never leaves half a file or a stray
+// temporary one; a file never named is gone with this object. Permissions
+// are those of any new file of this user (the umask applies).
+class StagedBitmap {
+public:
+    StagedBitmap(const QImage& image, const QString& folder, const WriteOptions& options = {});
+    ~StagedBitmap();
+    StagedBitmap(const StagedBitmap&) = delete;
+    StagedBitmap& operator=(const StagedBitmap&) = delete;
+
+    // Gives the file the name `fileName` in its folder, only if no entry of
+    // that name exists at the moment the file appears: an existing file is
+    // never replaced (NameTaken: offer another name). Written: the folder
+    // is synced too, and the file is done. Failed, with the reason, also
+    // when the write itself failed.
+    WriteResult nameAs(const QString& fileName);
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+// Writes the image under exactly `path`: a StagedBitmap offered that one name.
 WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options = {});
 
 // The reason for a failed write with this errno, in Romanian.

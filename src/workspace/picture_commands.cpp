@@ -1,6 +1,7 @@
 #include "picture_commands.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <optional>
 
 #include "bitmap_file.h"
@@ -164,12 +165,15 @@ void PictureCommands::saveSurface(const Surface& surface)
     }
     BusyScope busy(prompts_);
     lastSaved_.clear();
+    std::optional<StagedBitmap> staged;  // written once, then offered each free name
     for (;;) {
         if (number)
             name = numberedName(name, *counter);
         const QString candidate = ws_.PathParts.Folder + name;
         if (!entryExists(candidate)) {
-            const WriteResult written = writeBitmapNoReplace(surface.image(), candidate, writeOptions_);
+            if (!staged)
+                staged.emplace(surface.image(), QFileInfo(candidate).path(), writeOptions_);
+            const WriteResult written = staged->nameAs(QFileInfo(candidate).fileName());
             if (written.outcome == WriteOutcome::Written) {
                 lastSaved_ = candidate;
                 return;

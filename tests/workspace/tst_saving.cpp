@@ -147,26 +147,64 @@ private slots:
         QCOMPARE(a.readAll(), b.readAll());
     }
 
+    // The data is written once: a name taken while it was on its way only
+    // sends it to the next name. Pixels changed once it is handed over (a
+    // buffer reused for the next photo) never reach the file.
     void aNameTakenDuringTheWriteNumbersOnward()
     {
         QTemporaryDir folder;
+        const QImage image = testing::patternImage(6, 6);
         WriteOptions options;
-        int taken = 0;
+        int writes = 0, namings = 0;
+        options.whileWriting = [&] {
+            ++writes;
+            std::memset(const_cast<uchar*>(image.constBits()), 0x5a, std::size_t(image.sizeInBytes()));
+        };
         options.beforeNaming = [&] {
-            if (taken++ == 0) {  // someone else saves Stn000 while our data is written
+            if (namings++ == 0) {  // someone else saves Stn000 while our data is written
                 QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
                 QVERIFY(other.open(QIODevice::WriteOnly));
                 other.write("altcineva");
             }
         };
-        QCOMPARE(saveInto(folder.path(), testing::patternImage(6, 6), QStringLiteral("poza.jpg"), options),
-                 QStringList());
+        QCOMPARE(saveInto(folder.path(), image, QStringLiteral("poza.jpg"), options), QStringList());
+        QCOMPARE(writes, 1);
+        QCOMPARE(namings, 2);
         QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("Stn000poza.jpg"), QStringLiteral("Stn001poza.jpg")}));
         QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
         QVERIFY(other.open(QIODevice::ReadOnly));
         QCOMPARE(other.readAll(), QByteArray("altcineva"));
         QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn001poza.jpg"))).convertToFormat(QImage::Format_RGB32),
                  testing::patternImage(6, 6));
+    }
+
+    // The work given to run while the data goes to the disk runs once all of
+    // it is handed over, before the file has its name; not at all when the
+    // file cannot even be made.
+    void workWhileWritingComesAfterTheLastByte()
+    {
+        QTemporaryDir folder;
+        const QImage image = testing::patternImage(301, 7, 2);  // rows with padding
+        WriteOptions options;
+        options.namedTemporary = true;  // a name to look the file up by while it is written
+        qint64 sizeThen = -1;
+        QStringList namesThen;
+        options.whileWriting = [&] {
+            namesThen = entries(folder.path());
+            if (namesThen.size() == 1)
+                sizeThen = QFileInfo(folder.filePath(namesThen[0])).size();
+        };
+        const QString path = folder.filePath(QStringLiteral("r.bmp"));
+        QCOMPARE(int(writeBitmapNoReplace(image, path, options).outcome), int(WriteOutcome::Written));
+        QCOMPARE(namesThen.filter(QStringLiteral(".part")).size(), 1);
+        QCOMPARE(sizeThen, QFileInfo(path).size());
+
+        int runs = 0;
+        options.whileWriting = [&] { ++runs; };
+        const WriteResult missing = writeBitmapNoReplace(image, folder.filePath(QStringLiteral("nu/r.bmp")), options);
+        QCOMPARE(int(missing.outcome), int(WriteOutcome::Failed));
+        QVERIFY2(missing.failure.contains(QStringLiteral("dosarul nu exista")), qPrintable(missing.failure));
+        QCOMPARE(runs, 0);
     }
 
     void permissionsFollowTheUmask()
