@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/image_commands.h"
+#include "workspace/bitmap_file.h"
 #include "workspace/image_buffers.h"
 #include "workspace/picture_commands.h"
 #include "workspace/picture_file.h"
@@ -69,13 +70,28 @@ std::vector<int> workOrder(const Options& options, int threads)
 }
 
 // What one photo in flight holds: its decode, the picture drawn from it,
-// and for a dragged frame the picture before the drag.
+// and for a dragged frame the picture before the drag. The next photo's
+// decode comes after they are let go.
 constexpr int kBuffersPerPhoto = 3;
+
+// A photo taken from the list, with its decode when it has one of its own.
+struct TakenPhoto {
+    QString path;
+    std::optional<LoadResult> decoded;
+};
+
+// Lets go of every picture of the workspace: the buffers go back to be kept
+// for the next photo.
+void letGoOfPictures(Workspace& ws)
+{
+    for (Surface* s : {&ws.Picture1, &ws.Picture2, &ws.Picture3, &ws.Picture4, &ws.Picture5, &ws.Buff})
+        s->setPicture({});
+}
 
 }  // namespace
 
 PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
-                         std::optional<LoadResult> decoded)
+                         std::optional<LoadResult> decoded, const std::function<void()>& whileWriting)
 {
     Workspace ws;
     ws.Form_Load();
@@ -117,6 +133,16 @@ PhotoResult composePhoto(const Options& options, const Picture& fixed, const QSt
         ws.HScroll1.Value = options.opacity;
         images.HScroll1_Change();
     }
+    if (whileWriting) {
+        // Once the result's data is on its way to the disk, no picture of
+        // this photo is read again.
+        WriteOptions writing;
+        writing.whileWriting = [&] {
+            letGoOfPictures(ws);
+            whileWriting();
+        };
+        pictures.setWriteOptions(std::move(writing));
+    }
     if (!options.outFolder.isEmpty())
         ws.PathParts.Folder = QDir(options.outFolder).path() + QLatin1Char('/');
     framing ? pictures.SaveFrame_Click() : pictures.Save_Click();
@@ -152,27 +178,39 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     const std::vector<int> order = workOrder(options, threads);
     const KeptImageBuffers kept(kBuffersPerPhoto * threads);
     std::atomic<int> next{0};
+    // Takes the next photo from the list and decodes it, unless it is the
+    // fixed picture itself; none once the list is done or the run stopped.
+    const auto take = [&]() -> std::optional<TakenPhoto> {
+        if (stop.load())
+            return std::nullopt;
+        const int taken = next.fetch_add(1);
+        if (taken >= int(order.size()))
+            return std::nullopt;
+        TakenPhoto photo{options.photos[order[taken]], std::nullopt};
+        if (photo.path != options.fixed)
+            photo.decoded = loadPicture(photo.path);
+        return photo;
+    };
     const auto work = [&](bool first) {
         if (first)
             decodeFixed();
-        for (;;) {
-            if (stop.load())
-                return;
-            const int taken = next.fetch_add(1);
-            if (taken >= int(order.size()))
-                return;
-            const QString& photo = options.photos[order[taken]];
-            std::optional<LoadResult> decoded;
-            if (photo != options.fixed)
-                decoded = loadPicture(photo);
+        for (std::optional<TakenPhoto> current = take(); current && !stop.load();) {
+            std::optional<TakenPhoto> ahead;
             const LoadResult& shared = fixed.get();
-            if (!shared.picture) {
+            // The next photo is decoded while this one's file goes to the disk.
+            const auto decodeAhead = [&] {
+                if (!ahead)
+                    ahead = take();
+            };
+            if (shared.picture) {
+                report(current->path, composePhoto(options, shared.picture, current->path,
+                                                   std::move(current->decoded), decodeAhead));
+            } else {
                 PhotoResult failed;
                 failed.messages << loadMessage(options.fixed, shared);
-                report(photo, failed);
-                continue;
+                report(current->path, failed);
             }
-            report(photo, composePhoto(options, shared.picture, photo, std::move(decoded)));
+            current = ahead ? std::move(ahead) : take();
         }
     };
     std::vector<std::thread> workers;

@@ -41,8 +41,11 @@ struct PhotoResult {
 // One photo, start to end: open the fixed picture (given decoded, shared by
 // every photo) and the photo, flip, compose, save. The photo's decode may
 // be given too, done beforehand; the commands then take it as their own.
+// `whileWriting` runs while the result's file goes to the disk, once the
+// photo's pictures are let go (so their buffers serve it).
 PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
-                         std::optional<LoadResult> decoded = std::nullopt);
+                         std::optional<LoadResult> decoded = std::nullopt,
+                         const std::function<void()>& whileWriting = {});
 
 // What a run tells as it goes; calls come from the worker threads, one at
 // a time.
