@@ -28,7 +28,12 @@ export MAGICK_WIDTH_LIMIT=20000 MAGICK_HEIGHT_LIMIT=20000 MAGICK_AREA_LIMIT=1GP 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build build -j2 --target tarvex-batch make_photos > /dev/null
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The job counts are timed once more with the results written to memory
+# (a RAM file system, when there is one): set beside the disk's figure, it
+# tells the disk's share of the --jobs 2 speed-up from the processors'.
+ram=""
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then ram=$(mktemp -d /dev/shm/tarvex-bench.XXXXXX); fi
+trap 'rm -rf "$work" ${ram:+"$ram"}' EXIT
 build/bench/make_photos "$work" "$count" "$width" "$height"
 photos=("$work"/photo*.jpg)
 
@@ -49,7 +54,7 @@ report() {  # name seconds peak-KiB
 # right after the deletion of the run before's files was up to a quarter slower
 # than the same run a moment later (measured on a disk mounted with
 # discard), and ImageMagick, timed after our runs, came out slower too.
-fresh() { rm -rf "$work/out"; mkdir "$work/out"; sync; }
+fresh() { rm -rf "${1:-$work}/out"; mkdir "${1:-$work}/out"; sync; }
 
 echo "$count photos of ${width} x ${height}, $(nproc) cores"
 # tarvex-batch in rounds, each running every mode and job count once: this
@@ -57,37 +62,44 @@ echo "$count photos of ${width} x ${height}, $(nproc) cores"
 # compared are interleaved. Reports the median time, the peak RSS, and for
 # --jobs 2 the median of each round's speed-up over --jobs 1.
 rounds=${ROUNDS:-5}
-jobs_option() { [ "$1" = default ] || echo "--jobs $1"; }
+jobs_option() { [ "$1" = default ] || echo "--jobs ${1%ram}"; }  # 1ram: --jobs 1, into memory
 run_batch() {  # mode jobs
-  fresh
+  local into=$work
+  [ "${2%ram}" = "$2" ] || into=$ram
+  fresh "$into"
   if [ "$1" = frame ]; then
     # shellcheck disable=SC2046
-    timed build/tarvex-batch frame --quiet $(jobs_option "$2") --out "$work/out" "$work/frame.bmp" "${photos[@]}"
+    timed build/tarvex-batch frame --quiet $(jobs_option "$2") --out "$into/out" "$work/frame.bmp" "${photos[@]}"
   else
     # shellcheck disable=SC2046
-    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$2") --out "$work/out" "${photos[0]}" "${photos[@]}"
+    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$2") --out "$into/out" "${photos[0]}" "${photos[@]}"
   fi
   echo "$1 $2 $took $rss" >> "$work/batch_runs"
 }
 : > "$work/batch_runs"
 for _ in $(seq "$rounds"); do
   for mode in frame mix; do
-    for jobs in default 1 2; do run_batch "$mode" "$jobs"; done
+    for jobs in default 1 2 ${ram:+1ram 2ram}; do run_batch "$mode" "$jobs"; done
   done
 done
+[ -z "$ram" ] || rm -rf "$ram/out"  # the memory back before ImageMagick runs
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 # Reports one mode's runs; sets default_took for the comparison.
 report_batch() {  # mode
-  local jobs ratio
+  local jobs
   for jobs in default 1 2; do
     took=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $3 }' "$work/batch_runs" | median)
     rss=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $4 }' "$work/batch_runs" | sort -g | tail -n 1)
     report "tarvex-batch $1 (jobs $jobs)" "$took" "$rss"
     [ "$jobs" = default ] && default_took=$took
   done
-  # Within a round, the --jobs 1 run comes just before the --jobs 2 one.
-  ratio=$(awk -v m="$1" '$1 == m && $2 == 1 { one = $3 } $1 == m && $2 == 2 { print one / $3 }' "$work/batch_runs" | median)
-  printf '  --jobs 2 over --jobs 1: %.2f (median of %d rounds)\n' "$ratio" "$rounds"
+  printf '  --jobs 2 over --jobs 1: %.2f (median of %d rounds)\n' "$(speedup "$1" 1 2)" "$rounds"
+  [ -z "$ram" ] || printf '    the same, results written to memory: %.2f\n' "$(speedup "$1" 1ram 2ram)"
+}
+# Within a round, the one-job run comes just before the two-job one.
+speedup() {  # mode one-job-key two-job-key
+  awk -v m="$1" -v a="$2" -v b="$3" '$1 == m && $2 == a { one = $3 } $1 == m && $2 == b { print one / $3 }' \
+    "$work/batch_runs" | median
 }
 fresh
 timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame.png"
