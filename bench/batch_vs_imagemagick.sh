@@ -4,8 +4,8 @@
 #   frame: tarvex-batch frame, against the frame made transparent once with
 #          convert, then one composite per photo, one after another;
 #   mix:   tarvex-batch mix --opacity 128, against composite -dissolve 50.
-# Prints wall time, photos per second and peak memory (RSS) of each;
-# tarvex-batch's figures are medians over ROUNDS (default 5) interleaved rounds.
+# Prints wall time, photos per second and peak memory (RSS) of each, and
+# the speed-ups: medians over ROUNDS (default 5) rounds that run everything.
 # ImageMagick is installed here when missing, and only here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,66 +57,71 @@ report() {  # name seconds peak-KiB
 fresh() { rm -rf "${1:-$work}/out"; mkdir "${1:-$work}/out"; sync; }
 
 echo "$count photos of ${width} x ${height}, $(nproc) cores"
-# tarvex-batch in rounds, each running every mode and job count once: this
-# kind of machine changes speed from minute to minute, so the runs to be
-# compared are interleaved. Reports the median time, the peak RSS, and for
-# --jobs 2 the median of each round's speed-up over --jobs 1.
+# Everything is timed in rounds, each running every mode and job count once
+# and ImageMagick's way of doing the same: this kind of machine changes speed
+# from minute to minute, so the runs to be compared are interleaved, and
+# each speed-up is the median of the rounds' own. Times are medians; peak
+# RSS is the largest of the rounds.
 rounds=${ROUNDS:-5}
 jobs_option() { [ "$1" = default ] || echo "--jobs ${1%ram}"; }  # 1ram: --jobs 1, into memory
-run_batch() {  # mode jobs
+run_batch() {  # round mode jobs
   local into=$work
-  [ "${2%ram}" = "$2" ] || into=$ram
+  [ "${3%ram}" = "$3" ] || into=$ram
   fresh "$into"
-  if [ "$1" = frame ]; then
+  if [ "$2" = frame ]; then
     # shellcheck disable=SC2046
-    timed build/tarvex-batch frame --quiet $(jobs_option "$2") --out "$into/out" "$work/frame.bmp" "${photos[@]}"
+    timed build/tarvex-batch frame --quiet $(jobs_option "$3") --out "$into/out" "$work/frame.bmp" "${photos[@]}"
   else
     # shellcheck disable=SC2046
-    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$2") --out "$into/out" "${photos[0]}" "${photos[@]}"
+    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$3") --out "$into/out" "${photos[0]}" "${photos[@]}"
   fi
-  echo "$1 $2 $took $rss" >> "$work/batch_runs"
+  [ "$into" = "$work" ] || rm -rf "$into/out"  # the memory back at once
+  echo "$1 $2 $3 $took $rss" >> "$work/runs"
 }
-: > "$work/batch_runs"
-for _ in $(seq "$rounds"); do
+# One photo after another; for framing, the frame made transparent once first.
+run_imagemagick() {  # round mode
+  local total=0 peak=0 p
+  fresh
+  if [ "$2" = frame ]; then
+    timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame.png"
+    total=$took; peak=$rss
+  fi
+  for p in "${photos[@]}"; do
+    if [ "$2" = frame ]; then
+      timed "$composite" "$work/frame.png" "$p" "$work/out/$(basename "$p").bmp"
+    else
+      timed "$composite" -dissolve 50 "${photos[0]}" "$p" "$work/out/$(basename "$p").bmp"
+    fi
+    total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
+  done
+  echo "$1 $2 imagemagick $total $peak" >> "$work/runs"
+}
+: > "$work/runs"
+for round in $(seq "$rounds"); do
   for mode in frame mix; do
-    for jobs in default 1 2 ${ram:+1ram 2ram}; do run_batch "$mode" "$jobs"; done
+    for jobs in default 1 2 ${ram:+1ram 2ram}; do run_batch "$round" "$mode" "$jobs"; done
+    run_imagemagick "$round" "$mode"
   done
 done
-[ -z "$ram" ] || rm -rf "$ram/out"  # the memory back before ImageMagick runs
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
-# Reports one mode's runs; sets default_took for the comparison.
-report_batch() {  # mode
-  local jobs
-  for jobs in default 1 2; do
-    took=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $3 }' "$work/batch_runs" | median)
-    rss=$(awk -v m="$1" -v j="$jobs" '$1 == m && $2 == j { print $4 }' "$work/batch_runs" | sort -g | tail -n 1)
-    report "tarvex-batch $1 (jobs $jobs)" "$took" "$rss"
-    [ "$jobs" = default ] && default_took=$took
-  done
-  printf '  --jobs 2 over --jobs 1: %.2f (median of %d rounds)\n' "$(speedup "$1" 1 2)" "$rounds"
-  [ -z "$ram" ] || printf '    the same, results written to memory: %.2f\n' "$(speedup "$1" 1ram 2ram)"
-}
-# Within a round, the one-job run comes just before the two-job one.
-speedup() {  # mode one-job-key two-job-key
-  awk -v m="$1" -v a="$2" -v b="$3" '$1 == m && $2 == a { one = $3 } $1 == m && $2 == b { print one / $3 }' \
-    "$work/batch_runs" | median
-}
-fresh
-timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame.png"
-prep=$took; peak=$rss; total=$prep
-for p in "${photos[@]}"; do
-  timed "$composite" "$work/frame.png" "$p" "$work/out/$(basename "$p").bmp"
-  total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
-done
-report_batch frame
-report "imagemagick convert + composite" "$total" "$peak"
-printf '  tarvex-batch (default jobs) over imagemagick: %.1f\n' "$(echo "$total / $default_took" | bc -l)"
 
-fresh; total=0; peak=0
-for p in "${photos[@]}"; do
-  timed "$composite" -dissolve 50 "${photos[0]}" "$p" "$work/out/$(basename "$p").bmp"
-  total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
-done
-report_batch mix
-report "imagemagick composite -dissolve 50" "$total" "$peak"
-printf '  tarvex-batch (default jobs) over imagemagick: %.1f\n' "$(echo "$total / $default_took" | bc -l)"
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+# The median over the rounds of how many times faster runs `faster` were
+# than runs `slower` of the same round.
+speedup() {  # mode faster slower
+  awk -v m="$1" -v a="$2" -v b="$3" '$2 == m && $3 == a { fast[$1] = $4 } $2 == m && $3 == b { slow[$1] = $4 }
+    END { for (r in fast) if (r in slow) print slow[r] / fast[r] }' "$work/runs" | median
+}
+report_runs() {  # mode jobs name
+  report "$3" "$(awk -v m="$1" -v j="$2" '$2 == m && $3 == j { print $4 }' "$work/runs" | median)" \
+    "$(awk -v m="$1" -v j="$2" '$2 == m && $3 == j { print $5 }' "$work/runs" | sort -g | tail -n 1)"
+}
+report_mode() {  # mode imagemagick-name
+  local jobs
+  for jobs in default 1 2; do report_runs "$1" "$jobs" "tarvex-batch $1 (jobs $jobs)"; done
+  printf '  --jobs 2 over --jobs 1: %.2f (median of %d rounds)\n' "$(speedup "$1" 2 1)" "$rounds"
+  [ -z "$ram" ] || printf '    the same, results written to memory: %.2f\n' "$(speedup "$1" 2ram 1ram)"
+  report_runs "$1" imagemagick "imagemagick $2"
+  printf '  tarvex-batch (default jobs) over imagemagick: %.1f\n' "$(speedup "$1" default imagemagick)"
+}
+report_mode frame "convert + composite"
+report_mode mix "composite -dissolve 50"
