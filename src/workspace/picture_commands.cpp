@@ -171,9 +171,10 @@ void PictureCommands::saveSurface(const Surface& surface)
             name = numberedName(name, *counter);
         const QString candidate = ws_.PathParts.Folder + name;
         if (!entryExists(candidate)) {
+            const QFileInfo target(candidate);
             if (!staged)
-                staged.emplace(surface.image(), QFileInfo(candidate).path(), writeOptions_);
-            const WriteResult written = staged->nameAs(QFileInfo(candidate).fileName());
+                staged.emplace(surface.image(), target.path(), writeOptions_);
+            const WriteResult written = staged->nameAs(target.fileName());
             if (written.outcome == WriteOutcome::Written) {
                 lastSaved_ = candidate;
                 return;
