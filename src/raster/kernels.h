@@ -7,6 +7,13 @@
 
 namespace tarvex::raster::detail {
 
+// A soft key as the row kernels take it: the key with an opaque alpha
+// byte, and the alpha ramp between the two distances.
+struct SoftKeyRow {
+    Pixel key;  // 0xffRRGGBB
+    int inner, outer;
+};
+
 struct Kernels {
     void (*copy)(Pixel* d, const Pixel* s, int n, bool stream);
     // d[k] = s[-k]: s points at the source pixel for d[0].
@@ -23,6 +30,12 @@ struct Kernels {
     // d[k] = u[k] where the red, green and blue of s[k] equal keyRgb, s[k]
     // elsewhere; u may be d itself (then without streaming).
     void (*key)(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool stream);
+    // Every channel of d becomes pixel::over(s, sa, u, alpha): s is
+    // premultiplied, sa its alpha; u may be d itself (then without streaming).
+    void (*over)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);
+    // Every channel of d becomes pixel::softKeyed(s, key, u, alpha of s);
+    // u may be d itself (then without streaming).
+    void (*softKey)(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRow& key, bool stream);
     // Orders streamed stores before anything that follows.
     void (*fence)();
     // One destination row of an area reduction, one pixel per entry of

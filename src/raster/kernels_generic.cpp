@@ -63,6 +63,39 @@ void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool)
         d[k] = (s[k] & 0x00ffffffu) != keyRgb ? s[k] : u[k];
 }
 
+void overRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned a, bool)
+{
+    for (int k = 0; k < n; ++k) {
+        const Pixel sp = s[k], up = u[k];
+        const unsigned sa = sp >> 24;
+        if (sa == 255 && a == 255) {
+            d[k] = sp;
+            continue;
+        }
+        Pixel out = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            out |= pixel::over((sp >> shift) & 0xffu, sa, (up >> shift) & 0xffu, a) << shift;
+        d[k] = out;
+    }
+}
+
+void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRow& key, bool)
+{
+    for (int k = 0; k < n; ++k) {
+        const Pixel sp = s[k];
+        const auto alpha = unsigned(pixel::softAlpha(pixel::keyDistance(sp, key.key), key.inner, key.outer));
+        if (alpha == 255 || alpha == 0) {
+            d[k] = alpha ? sp : u[k];
+            continue;
+        }
+        Pixel out = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            out |= pixel::softKeyed((sp >> shift) & 0xffu, (key.key >> shift) & 0xffu, (u[k] >> shift) & 0xffu, alpha)
+                   << shift;
+        d[k] = out;
+    }
+}
+
 void noFence() {}
 
 void sumRowsAt(std::uint32_t* acc, const Pixel* const* rows, const std::int32_t* weights, int count, int width)
@@ -119,8 +152,9 @@ void unpackBgr24Row(Pixel* out, const std::uint8_t* in, int n)
 
 const Kernels& genericKernels()
 {
-    static const Kernels kernels{copyRow, mirrorRow, up2Row,  down2Row,   gatherRow,
-                                 blendRow, keyRow,   noFence, reduceRowAt, packBgr24Row, unpackBgr24Row};
+    static const Kernels kernels{copyRow, mirrorRow,  up2Row,  down2Row,    gatherRow,    blendRow,
+                                 keyRow,  overRow,    softKeyRow, noFence, reduceRowAt, packBgr24Row,
+                                 unpackBgr24Row};
     return kernels;
 }
 

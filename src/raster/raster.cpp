@@ -228,26 +228,53 @@ bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
     return true;
 }
 
+namespace {
+
+// A blend's parameters, once checked: constant opacity, and whether the
+// source carries its own alpha.
+struct BlendParams {
+    bool valid = false;
+    unsigned opacity = 0;
+    bool sourceAlpha = false;
+};
+
+BlendParams checkBlend(const Bitmap& src, int wd, int hd, int xs, int ys, int ws, int hs, std::uint32_t blendFunction)
+{
+    const std::uint32_t format = blendFunction >> 24;
+    const bool valid = wd > 0 && hd > 0 && ws > 0 && hs > 0 && (blendFunction & 0x0000ffffu) == 0 &&
+                       format <= AC_SRC_ALPHA && xs >= 0 && ys >= 0 && std::int64_t(xs) + ws <= src.width &&
+                       std::int64_t(ys) + hs <= src.height;
+    return {valid, (blendFunction >> 16) & 0xffu, format == AC_SRC_ALPHA};
+}
+
+// Whether the blend is at most a stretched copy: no opacity leaves the
+// destination as it is, and a full one of an opaque source replaces it.
+bool blendIsCopy(const BlendParams& b)
+{
+    return b.opacity == 0 || (b.opacity == 255 && !b.sourceAlpha);
+}
+
+}  // namespace
+
 bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs, std::uint32_t blendFunction)
 {
     const Kernels* k = kernels();
     if (!k)
         return reference::AlphaBlend(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
-    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0 || (blendFunction & 0xff00ffffu) != 0)
+    const BlendParams b = checkBlend(src, wd, hd, xs, ys, ws, hs, blendFunction);
+    if (!b.valid)
         return false;
-    if (xs < 0 || ys < 0 || std::int64_t(xs) + ws > src.width || std::int64_t(ys) + hs > src.height)
-        return false;
-    const unsigned a = (blendFunction >> 16) & 0xffu;
     const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
-    if (m.empty() || a == 0)  // opacity 0 leaves every destination pixel as it is
+    if (m.empty() || b.opacity == 0)  // opacity 0 leaves every destination pixel as it is
         return true;
-    if (a == 255) {  // and opacity 255 is a plain stretched copy
+    if (blendIsCopy(b)) {  // and full opacity of an opaque source is a plain stretched copy
         stretchCopy(*k, dst, src, m);
         return true;
     }
+    const auto row = b.sourceAlpha ? k->over : k->blend;
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](int, Pixel* d, const Pixel* s, int n) { k->blend(d, s, d, n, a, false); });
+                      [&](int, Pixel* d, const Pixel* s, int n) { row(d, s, d, n, b.opacity, false); });
     return true;
 }
 
@@ -262,18 +289,17 @@ bool AlphaBlendOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int 
         BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
         return AlphaBlend(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, blendFunction);
     }
-    const bool valid = wd > 0 && hd > 0 && ws > 0 && hs > 0 && (blendFunction & 0xff00ffffu) == 0 && xs >= 0 &&
-                       ys >= 0 && std::int64_t(xs) + ws <= src.width && std::int64_t(ys) + hs <= src.height;
-    const unsigned a = (blendFunction >> 16) & 0xffu;
-    const Mapping m = valid ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src) : Mapping{};
-    if (m.empty() || a == 0 || a == 255) {  // a copy, and at most a stretched copy over it
+    const BlendParams b = checkBlend(src, wd, hd, xs, ys, ws, hs, blendFunction);
+    const Mapping m = b.valid ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src) : Mapping{};
+    if (m.empty() || blendIsCopy(b)) {  // a copy, and at most a stretched copy over it
         BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
-        if (!m.empty() && a == 255)
+        if (!m.empty() && b.opacity == 255)
             stretchCopy(*k, dst, src, m);
-        return valid;
+        return b.valid;
     }
+    const auto row = b.sourceAlpha ? k->over : k->blend;
     drawOver(*k, dst, under, src, m,
-             [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->blend(d, s, u, n, a, stream); });
+             [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { row(d, s, u, n, b.opacity, stream); });
     return true;
 }
 
@@ -316,6 +342,57 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
     const Pixel keyRgb = fromColorRef(key) & 0x00ffffffu;
     drawOver(*k, dst, under, src, m,
              [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->key(d, s, u, n, keyRgb, stream); });
+    return true;
+}
+
+namespace {
+
+detail::SoftKeyRow softKeyRow(const SoftKey& key)
+{
+    return {fromColorRef(key.colour), key.inner, key.outer};
+}
+
+}  // namespace
+
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys, int ws,
+                    int hs, const SoftKey& key)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    if (key.exact() || (key.colour & 0xff000000u) != 0)  // exact, or no colour to be near
+        return TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key.colour);
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0)
+        return false;
+    const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
+    if (m.empty())
+        return true;
+    const detail::SoftKeyRow row = softKeyRow(key);
+    forEachSampledRow(*k, dst, src, m, classify(m.x.source),
+                      [&](int, Pixel* d, const Pixel* s, int n) { k->softKey(d, s, d, n, row, false); });
+    return true;
+}
+
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, const SoftKey& key)
+{
+    const Kernels* k = kernels();
+    if (!k)
+        return reference::TransparentBltOver(dst, under, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    if (key.exact() || (key.colour & 0xff000000u) != 0)
+        return TransparentBltOver(dst, under, xd, yd, wd, hd, src, xs, ys, ws, hs, key.colour);
+    const bool sameSize = under.width == dst.width && under.height == dst.height;
+    const bool inPlace = sameSize && under.pixels == dst.pixels && under.stride == dst.stride;
+    const Mapping m = wd > 0 && hd > 0 && ws > 0 && hs > 0 ? mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src)
+                                                            : Mapping{};
+    if (inPlace || !sameSize || dst.empty() || under.empty() || m.empty()) {
+        if (!inPlace)
+            BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+        return TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+    }
+    const detail::SoftKeyRow row = softKeyRow(key);
+    drawOver(*k, dst, under, src, m,
+             [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->softKey(d, s, u, n, row, stream); });
     return true;
 }
 

@@ -1,16 +1,20 @@
 #pragma once
 // The raster primitives every picture command draws with: plain copy,
-// stretched copy with mirroring, constant-opacity blend, colour-keyed
-// stretched copy (the last two also over a copy of another picture, in one
-// pass), pixel read, area reduction, and rows to and from BMP files. They
-// work on 32-bit pixel buffers laid out as 0xAARRGGBB words
-// (QImage::Format_RGB32), know nothing of Qt, and are safe for any
-// rectangle: nothing outside the two buffers is ever read or written.
+// stretched copy with mirroring, blend by a constant opacity or by the
+// source's own alpha, colour-keyed stretched copy, exact or soft (the
+// blends and keys also over a copy of another picture, in one pass), pixel
+// read, area reduction, and rows to and from BMP files. They work on 32-bit
+// pixel buffers laid out as 0xAARRGGBB words (QImage::Format_RGB32, or
+// Format_ARGB32_Premultiplied for pictures with alpha), know nothing of
+// Qt, and are safe for any rectangle: nothing outside the two buffers is
+// ever read or written.
 //
 // Sampling of the stretched operations is nearest-neighbour by pixel centres:
 // destination pixel i of a span of |D| pixels takes source pixel
 // floor((2i + 1) * |S| / (2 |D|)) of a span of |S| pixels. A negative extent
 // runs from its origin towards smaller coordinates and mirrors that axis.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,12 +65,20 @@ bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, in
 bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs);
 
+// AlphaFormat of the packed blend function: the source's pixels carry a
+// premultiplied alpha of their own.
+inline constexpr std::uint8_t AC_SRC_ALPHA = 0x01;
+
 // Lays the source rectangle, stretched over the destination rectangle, on dst
-// with the constant opacity a of the packed blend function: every channel
-// becomes round((s * a + d * (255 - a)) / 255). Only constant opacity is
-// supported (BlendOp, BlendFlags and AlphaFormat 0). Draws nothing and
-// returns false for non-positive extents or a source rectangle that is not
-// wholly inside src.
+// with the constant opacity a of the packed blend function. With
+// AlphaFormat 0 every channel becomes round((s * a + d * (255 - a)) / 255).
+// With AC_SRC_ALPHA the source is premultiplied and each pixel also weighs
+// by its own alpha sa (source-over): every channel, alpha included, becomes
+//     min(255, round((255 * s * a + d * (65025 - sa * a)) / 65025)),
+// which is round((s * a + d * (255 - a)) / 255) again where sa is 255, and
+// s + round(d * (255 - sa) / 255) where a is 255. BlendOp and BlendFlags
+// must be 0. Draws nothing and returns false for non-positive extents, any
+// other AlphaFormat, or a source rectangle that is not wholly inside src.
 bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs, std::uint32_t blendFunction);
 
@@ -89,6 +101,33 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 // then drawn in place.
 bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
                         int xs, int ys, int ws, int hs, ColorRef key);
+
+// A colour key with a tolerance, for frames whose key colour a lossy file
+// has blurred: colour to alpha. A sample p's distance from the key is the
+// largest difference of one channel, d = max(|pr - kr|, |pg - kg|, |pb - kb|)
+// (the same for dark and light keys, and the measure in which lossy coding
+// errs). Its alpha is 0 for d <= inner, 255 for d >= outer, and between
+//     alpha = rint(float(d - inner) * (255.0f / float(outer - inner)))
+// (single precision, halves to even). The key's share is taken out of the
+// sample's colour and the rest laid over the destination u: every channel,
+// alpha included, becomes
+//     round((min(max(255 * p - (255 - alpha) * k, 0), 255 * alpha) + (255 - alpha) * u) / 255),
+// which is u at alpha 0 and p at alpha 255. The key's own high byte counts
+// as 255 in the alpha channel. A key with inner >= outer is exact:
+// TransparentBlt's rule.
+struct SoftKey {
+    ColorRef colour = 0;
+    int inner = 0;  // 0 <= inner < outer <= 255
+    int outer = 0;
+    bool exact() const { return inner >= outer || outer <= 1; }
+};
+
+// TransparentBlt with a soft key; same clipping and refusals.
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys, int ws,
+                    int hs, const SoftKey& key);
+// TransparentBltOver with a soft key.
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, const SoftKey& key);
 
 // The pixel at (x, y) as a COLORREF, or CLR_INVALID outside the buffer.
 ColorRef GetPixel(const Bitmap& src, int x, int y);
@@ -118,6 +157,44 @@ void setImplementation(Implementation impl);
 Implementation activeImplementation();
 bool avx2Supported();
 
+// The per-pixel arithmetic of the alpha blend and the soft key, shared by
+// every implementation.
+namespace pixel {
+// One channel of AlphaBlend with AC_SRC_ALPHA: source s (premultiplied,
+// alpha sa) at constant opacity a over destination d.
+constexpr unsigned over(unsigned s, unsigned sa, unsigned d, unsigned a)
+{
+    const unsigned v = (255 * s * a + d * (65025 - sa * a) + 32512) / 65025;
+    return v < 255 ? v : 255;
+}
+// The soft key's alpha for a distance d from the key.
+inline int softAlpha(int d, int inner, int outer)
+{
+    if (d <= inner)
+        return 0;
+    if (d >= outer)
+        return 255;
+    return int(std::lrintf(float(d - inner) * (255.0f / float(outer - inner))));
+}
+// The soft key's distance of pixel p from the key's red, green and blue.
+constexpr int keyDistance(Pixel p, Pixel keyRgb)
+{
+    int d = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int c = int((p >> shift) & 0xffu) - int((keyRgb >> shift) & 0xffu);
+        d = std::max(d, c < 0 ? -c : c);
+    }
+    return d;
+}
+// One channel of the soft key: sample p, key k, destination u, the sample's alpha.
+constexpr unsigned softKeyed(unsigned p, unsigned k, unsigned u, unsigned alpha)
+{
+    const int taken = int(255 * p) - int((255 - alpha) * k);
+    const int own = taken < 0 ? 0 : taken > int(255 * alpha) ? int(255 * alpha) : taken;
+    return (unsigned(own) + (255 - alpha) * u + 128) * 257 >> 16;
+}
+}  // namespace pixel
+
 // The plain per-pixel definitions, always available.
 namespace reference {
 bool BitBlt(const Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int xs, int ys);
@@ -131,6 +208,10 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
                     int ys, int ws, int hs, ColorRef key);
 bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
                         int xs, int ys, int ws, int hs, ColorRef key);
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys, int ws,
+                    int hs, const SoftKey& key);
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, const SoftKey& key);
 bool ReduceArea(const Bitmap& dst, const Bitmap& src);
 }  // namespace reference
 

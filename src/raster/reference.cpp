@@ -62,15 +62,19 @@ bool StretchBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
 bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys,
                 int ws, int hs, std::uint32_t blendFunction)
 {
-    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0 || (blendFunction & 0xff00ffffu) != 0)
+    const std::uint32_t format = blendFunction >> 24;
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0 || (blendFunction & 0x0000ffffu) != 0 || format > AC_SRC_ALPHA)
         return false;
     if (xs < 0 || ys < 0 || std::int64_t(xs) + ws > src.width || std::int64_t(ys) + hs > src.height)
         return false;
     const unsigned a = (blendFunction >> 16) & 0xffu;
-    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [a](Pixel& d, Pixel s) {
+    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [a, format](Pixel& d, Pixel s) {
+        const unsigned sa = s >> 24;
         Pixel out = 0;
-        for (int shift = 0; shift < 32; shift += 8)
-            out |= blendChannel((s >> shift) & 0xffu, (d >> shift) & 0xffu, a) << shift;
+        for (int shift = 0; shift < 32; shift += 8) {
+            const unsigned sc = (s >> shift) & 0xffu, dc = (d >> shift) & 0xffu;
+            out |= (format == AC_SRC_ALPHA ? pixel::over(sc, sa, dc, a) : blendChannel(sc, dc, a)) << shift;
+        }
         d = out;
     });
     return true;
@@ -97,6 +101,33 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 
 bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
                         int xs, int ys, int ws, int hs, ColorRef key)
+{
+    reference::BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
+    return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
+}
+
+bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys, int ws,
+                    int hs, const SoftKey& key)
+{
+    if (key.exact())
+        return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key.colour);
+    if (wd <= 0 || hd <= 0 || ws <= 0 || hs <= 0)
+        return false;
+    if ((key.colour & 0xff000000u) != 0)  // not a colour: nothing is near it
+        return reference::StretchBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs);
+    const Pixel k = fromColorRef(key.colour);
+    forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [&](Pixel& d, Pixel s) {
+        const auto alpha = unsigned(pixel::softAlpha(pixel::keyDistance(s, k), key.inner, key.outer));
+        Pixel out = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            out |= pixel::softKeyed((s >> shift) & 0xffu, (k >> shift) & 0xffu, (d >> shift) & 0xffu, alpha) << shift;
+        d = out;
+    });
+    return true;
+}
+
+bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
+                        int xs, int ys, int ws, int hs, const SoftKey& key)
 {
     reference::BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
     return reference::TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);

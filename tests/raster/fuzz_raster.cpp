@@ -4,7 +4,9 @@
 // Operation 4 is the area reduction of the whole source onto the whole target
 // (sometimes from a source hundreds of rows tall), 5 the blend over a
 // restored picture, 6 and 7 the colour key over a restored picture or in
-// place.
+// place, 8 and 9 the soft key (colour to alpha) stretched or over a
+// restored picture. The blends take premultiplied sources with their own
+// alpha as often as opaque ones.
 #include <cstring>
 
 #include "pixel_buffer.h"
@@ -51,6 +53,15 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
         return reference ? R::reference::TransparentBltOver(db, under, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                          : R::TransparentBltOver(db, under, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
+    case 8:
+    case 9: {
+        const R::SoftKey key{extra & 0x00ffffffu, int(extra >> 24) % 64, int(extra >> 24) % 64 + 1 + int(a[7] & 0x7f)};
+        if (op == 8)
+            return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key)
+                             : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key);
+        return reference ? R::reference::TransparentBltOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key)
+                         : R::TransparentBltOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key);
+    }
     default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                               : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
@@ -64,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
     const int sw = in.take<std::uint8_t>() % 80;
     int sh = in.take<std::uint8_t>() % 40;
-    const int op = in.take<std::uint8_t>() % 8;
+    const int op = in.take<std::uint8_t>() % 10;
     if (op == 4 && sh % 4 == 0)  // a reduction whose rows weigh past 16-bit sums
         sh = 128 + in.take<std::uint16_t>() % 400;
     int args[8];
@@ -74,14 +85,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         a = (raw & 0x100) ? raw : (std::int8_t(raw & 0xff));
     }
     std::uint32_t extra = in.take<std::uint32_t>();
-    if ((op == 2 || op == 5) && (extra & 0x1000))
-        extra &= 0x00ff0000u;  // mostly a valid blend function
+    const bool blend = op == 2 || op == 5;
+    if (blend && (extra & 0x1000))
+        extra &= 0x01ff0000u;  // mostly a valid blend function, with or without the source's alpha
     testing::PixelBuffer src(sw, sh, in.take<std::uint8_t>() % 5), dst(dw, dh, in.take<std::uint8_t>() % 5);
     const std::uint32_t palette[4] = {0xff000000u | in.take<std::uint32_t>(), 0xff00ff00u,
                                       0xff000000u | in.take<std::uint32_t>(), 0xffffffffu};
+    const bool premultiplied = blend && (extra >> 24) == raster::AC_SRC_ALPHA;
     for (int y = 0; y < sh; ++y)
-        for (int x = 0; x < sw; ++x)
-            src.at(x, y) = palette[in.take<std::uint8_t>() % 4];
+        for (int x = 0; x < sw; ++x) {
+            const std::uint8_t pick = in.take<std::uint8_t>();
+            src.at(x, y) = palette[pick % 4];
+            if (premultiplied) {  // alpha from the input, colours within it
+                const raster::Pixel a = pick;
+                raster::Pixel p = a << 24;
+                for (int shift = 0; shift < 24; shift += 8)
+                    p |= (((palette[pick % 4] >> shift) & 0xffu) * a / 255) << shift;
+                src.at(x, y) = p;
+            } else if (op >= 8 && (pick & 0x80)) {  // near the key, as lossy files leave it
+                src.at(x, y) = 0xff000000u | (raster::fromColorRef(extra & 0x00ffffffu) ^ (pick & 0x1f));
+            }
+        }
     if (op == 3 && (extra & 0x2000))
         extra = raster::toColorRef(palette[extra % 4]);
 

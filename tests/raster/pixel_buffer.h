@@ -46,6 +46,36 @@ public:
                 at(x, y) = palette[rng() % palette.size()];
     }
 
+    // Premultiplied pixels of random alpha, a third of them wholly opaque
+    // or wholly clear, as a picture with soft edges has.
+    void randomisePremultiplied(std::mt19937& rng)
+    {
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x) {
+                const unsigned pick = rng() % 6, a = pick == 0 ? 0 : pick == 1 ? 255 : rng() % 256;
+                raster::Pixel p = a << 24;
+                for (int shift = 0; shift < 24; shift += 8)
+                    p |= (rng() % (a + 1)) << shift;
+                at(x, y) = p;
+            }
+    }
+
+    // Opaque pixels at random distances from `key`, mostly small, as a
+    // lossy file leaves around its key colour.
+    void scatterNear(std::mt19937& rng, raster::Pixel key)
+    {
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x) {
+                const int spread = rng() % 4 == 0 ? 256 : int(rng() % 64) + 1;
+                raster::Pixel p = 0xff000000u;
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const int c = int((key >> shift) & 0xffu) + int(rng() % unsigned(2 * spread + 1)) - spread;
+                    p |= raster::Pixel(c < 0 ? 0 : c > 255 ? 255 : c) << shift;
+                }
+                at(x, y) = p;
+            }
+    }
+
     // True when every pixel outside the picture still holds the guard.
     bool fenceIntact() const
     {

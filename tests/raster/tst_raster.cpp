@@ -41,7 +41,8 @@ void forEachImplementation(Body body, bool withReference = false)
     raster::setImplementation(Implementation::Automatic);
 }
 
-enum class Op { Copy, Stretch, Blend, Key, BlendOver, KeyOver };
+enum class Op { Copy, Stretch, Blend, Key, BlendOver, KeyOver, SoftKey, SoftKeyOver };
+constexpr int kOps = 8;
 
 struct Case {
     Op op;
@@ -49,6 +50,7 @@ struct Case {
     int xd, yd, wd, hd, xs, ys, ws, hs;
     std::uint32_t blend;
     raster::ColorRef key;
+    raster::SoftKey soft;
 };
 
 int randomCoordinate(std::mt19937& rng)
@@ -75,7 +77,7 @@ int randomExtent(std::mt19937& rng)
 Case randomCase(std::mt19937& rng, PixelBuffer& src)
 {
     Case c{};
-    c.op = Op(rng() % 6);
+    c.op = Op(rng() % kOps);
     c.xd = randomCoordinate(rng), c.yd = randomCoordinate(rng);
     c.wd = randomExtent(rng), c.hd = randomExtent(rng);
     c.xs = randomCoordinate(rng), c.ys = randomCoordinate(rng);
@@ -92,13 +94,19 @@ Case randomCase(std::mt19937& rng, PixelBuffer& src)
             c.hd = -c.hd, c.yd += int(rng() % 60);
     }
     c.blend = raster::packBlendFunction(0, 0, std::uint8_t(rng()), 0);
-    if (rng() % 10 == 0)
-        c.blend |= 1u << 24;  // per-pixel alpha: refused
+    if (rng() % 3 == 0)
+        c.blend |= std::uint32_t(raster::AC_SRC_ALPHA) << 24;  // the source's own alpha
+    if (rng() % 20 == 0)
+        c.blend |= 2u << 24;  // no such format: refused
     const bool fromSource = rng() % 4 != 0 && src.width() > 0 && src.height() > 0;
     c.key = fromSource ? raster::toColorRef(src.at(int(rng() % unsigned(src.width())), int(rng() % unsigned(src.height()))))
                        : raster::ColorRef(rng() & 0x00ffffffu);
     if (rng() % 10 == 0)
         c.key = raster::CLR_INVALID;
+    const int inner = rng() % 4 == 0 ? 0 : int(rng() % 200);
+    c.soft = {c.key, inner, inner + 1 + int(rng() % unsigned(255 - inner))};
+    if (rng() % 10 == 0)
+        c.soft.outer = c.soft.inner;  // no ramp: the exact key
     return c;
 }
 
@@ -120,15 +128,20 @@ bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
         return reference ? raster::reference::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
                                                              c.hs, c.key)
                          : raster::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.key);
+    case Op::SoftKey:
+        return reference ? raster::reference::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
+                                                             c.hs, c.soft)
+                         : raster::TransparentBlt(d, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs, c.soft);
     case Op::BlendOver:
-    case Op::KeyOver: {
+    case Op::KeyOver:
+    case Op::SoftKeyOver: {
         // The picture drawn over: mostly the destination's size (the
         // one-pass path), sometimes another; for the key, sometimes the
         // destination itself; now and then one of the right size without
         // pixels, which must be treated as empty, never read.
         std::mt19937 g(c.key ^ c.blend);
         const bool same = g() % 5 != 0;
-        const bool inPlace = c.op == Op::KeyOver && g() % 4 == 0;
+        const bool inPlace = c.op != Op::BlendOver && g() % 4 == 0;
         PixelBuffer under(same ? dst.width() : int(g() % 50), same ? dst.height() : int(g() % 40), int(g() % 4));
         under.randomise(g, 256);
         const PixelBuffer before = under;
@@ -140,11 +153,16 @@ bool run(const Case& c, PixelBuffer& dst, PixelBuffer& src, bool reference)
                                                                    c.ws, c.hs, c.blend)
                                : raster::AlphaBlendOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws, c.hs,
                                                         c.blend);
-        else
+        else if (c.op == Op::KeyOver)
             result = reference ? raster::reference::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
                                                                        c.ws, c.hs, c.key)
                                : raster::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
                                                             c.hs, c.key);
+        else
+            result = reference ? raster::reference::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys,
+                                                                       c.ws, c.hs, c.soft)
+                               : raster::TransparentBltOver(d, u, c.xd, c.yd, c.wd, c.hd, s, c.xs, c.ys, c.ws,
+                                                            c.hs, c.soft);
         if (!(under == before) || !under.fenceIntact())
             qFatal("the picture drawn over changed");
         return result;
@@ -167,6 +185,10 @@ void checkSeed(unsigned seed)
     src.randomise(rng, int(rng() % 6) + 1);
     dst.randomise(rng, 5);
     Case c = randomCase(rng, src);
+    if (c.blend >> 24 == raster::AC_SRC_ALPHA)
+        src.randomisePremultiplied(rng);
+    else if (c.op == Op::SoftKey || c.op == Op::SoftKeyOver)
+        src.scatterNear(rng, raster::fromColorRef(c.key));
     if (large && rng() % 2) {  // the commands' large shapes: whole pictures, doubled or halved
         c.xd = c.yd = c.xs = c.ys = 0;
         c.wd = dw, c.hd = dh;
@@ -237,6 +259,50 @@ ReduceCase randomReduction(std::mt19937& rng)
     }
 }
 
+// The alpha blend and the soft key in doubles, straight from what they
+// mean: source-over of a premultiplied pixel at an opacity, and colour to
+// alpha with the key's share taken out of the colour.
+double overExact(double s, double sa, double u, double a)
+{
+    return std::min(255.0, s * a / 255 + u * (1 - sa * a / 65025));
+}
+
+double softKeyExact(double p, double k, double u, int distance, int inner, int outer)
+{
+    const double alpha = distance <= inner ? 0 : distance >= outer ? 1 : double(distance - inner) / (outer - inner);
+    const double own = std::clamp(p - (1 - alpha) * k, 0.0, 255 * alpha);
+    return own + (1 - alpha) * u;
+}
+
+// Runs `draw` on a copy of `base` with every implementation: each result
+// must be within 1 of `exact` on every channel, fast paths identical to
+// each other, and the fences intact.
+template <typename Draw, typename Exact>
+void checkAgainstExact(const PixelBuffer& base, Draw draw, Exact exact, const QString& what)
+{
+    std::vector<PixelBuffer> results;
+    forEachImplementation(
+        [&](Implementation impl) {
+            PixelBuffer dst = base;
+            draw(dst);
+            QVERIFY(dst.fenceIntact());
+            for (int y = 0; y < dst.height(); ++y)
+                for (int x = 0; x < dst.width(); ++x)
+                    for (int c = 0; c < 4; ++c) {
+                        const double want = exact(x, y, c);
+                        const int got = int((dst.at(x, y) >> (8 * c)) & 0xffu);
+                        if (std::abs(got - want) > 1.0)
+                            QFAIL(qPrintable(QStringLiteral("%1, impl %2, pixel %3,%4 channel %5: %6, exact %7")
+                                                 .arg(what).arg(int(impl)).arg(x).arg(y).arg(c).arg(got).arg(want)));
+                    }
+            if (impl != Implementation::Reference)
+                results.push_back(dst);
+        },
+        true);
+    for (const PixelBuffer& r : results)
+        QVERIFY2(r == results.front(), qPrintable(what + QStringLiteral(": the fast paths differ")));
+}
+
 }  // namespace
 
 class TestRaster : public QObject {
@@ -270,6 +336,118 @@ private slots:
                                                      .arg(dst.at(x, y), 8, 16)));
                         }
                 }
+            },
+            true);
+    }
+
+    void sourceAlphaBlendIsWithinOneOfExact()
+    {
+        // Columns carry the source's alpha, rows its premultiplied colours
+        // and the destination's, so every alpha meets many channel pairs.
+        PixelBuffer src(256, 97), base(256, 97, 5);
+        for (int y = 0; y < 97; ++y)
+            for (int x = 0; x < 256; ++x) {
+                const unsigned a = unsigned(x);
+                src.at(x, y) = a << 24 | (unsigned(y) * 37 % (a + 1)) << 16 | (unsigned(y) * a / 96) << 8 |
+                               (unsigned(x + y) % (a + 1));
+                base.at(x, y) = 0xff000000u | unsigned(y * 255 / 96) << 16 | unsigned(x ^ y) << 8 | unsigned(255 - x);
+            }
+        for (unsigned a : {0u, 1u, 64u, 127u, 128u, 200u, 254u, 255u}) {
+            const auto channel = [](Pixel p, int c) { return double((p >> (8 * c)) & 0xffu); };
+            checkAgainstExact(
+                base,
+                [&](PixelBuffer& dst) {
+                    QVERIFY(raster::AlphaBlend(dst.bitmap(), 0, 0, 256, 97, src.bitmap(), 0, 0, 256, 97,
+                                               raster::packBlendFunction(0, 0, std::uint8_t(a), raster::AC_SRC_ALPHA)));
+                },
+                [&](int x, int y, int c) {
+                    return overExact(channel(src.at(x, y), c), double(x), channel(base.at(x, y), c), a);
+                },
+                QStringLiteral("opacity %1").arg(a));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void opaqueSourceWithAlphaBlendsAsTheConstantOpacityBlend()
+    {
+        // An opaque picture through the alpha path must give the
+        // constant-opacity blend's pixels to the bit, at every opacity.
+        std::mt19937 rng(3);
+        PixelBuffer src(61, 23), base(61, 23);
+        src.randomise(rng, 256);
+        base.randomise(rng, 256);
+        forEachImplementation(
+            [&](Implementation) {
+                for (unsigned a = 0; a < 256; a += 3) {
+                    PixelBuffer plain = base, alpha = base;
+                    raster::AlphaBlend(plain.bitmap(), 3, 2, 50, 19, src.bitmap(), 0, 0, 61, 23,
+                                       raster::packBlendFunction(0, 0, std::uint8_t(a), 0));
+                    raster::AlphaBlend(alpha.bitmap(), 3, 2, 50, 19, src.bitmap(), 0, 0, 61, 23,
+                                       raster::packBlendFunction(0, 0, std::uint8_t(a), raster::AC_SRC_ALPHA));
+                    QVERIFY(plain == alpha);
+                }
+            },
+            true);
+    }
+
+    void softKeyIsWithinOneOfExact_data()
+    {
+        QTest::addColumn<Pixel>("key");
+        QTest::addColumn<int>("inner");
+        QTest::addColumn<int>("outer");
+        QTest::newRow("green, the default ramp") << Pixel(0xff00ff00u) << 24 << 48;
+        QTest::newRow("black, narrow") << Pixel(0xff000000u) << 8 << 20;
+        QTest::newRow("white, wide") << Pixel(0xffffffffu) << 40 << 120;
+        QTest::newRow("mid grey, step of one") << Pixel(0xff808080u) << 30 << 31;
+        QTest::newRow("purple, from zero") << Pixel(0xffa020f0u) << 0 << 255;
+    }
+
+    void softKeyIsWithinOneOfExact()
+    {
+        QFETCH(Pixel, key);
+        QFETCH(int, inner);
+        QFETCH(int, outer);
+        std::mt19937 rng(11);
+        PixelBuffer src(203, 61), base(203, 61, 4);
+        src.scatterNear(rng, key);
+        base.randomise(rng, 256);
+        const raster::SoftKey soft{raster::toColorRef(key), inner, outer};
+        const auto channel = [](Pixel p, int c) { return double((p >> (8 * c)) & 0xffu); };
+        checkAgainstExact(
+            base,
+            [&](PixelBuffer& dst) {
+                QVERIFY(raster::TransparentBlt(dst.bitmap(), 0, 0, 203, 61, src.bitmap(), 0, 0, 203, 61, soft));
+            },
+            [&](int x, int y, int c) {
+                const Pixel p = src.at(x, y);
+                return softKeyExact(channel(p, c), channel(key, c), channel(base.at(x, y), c),
+                                    raster::pixel::keyDistance(p, key), inner, outer);
+            },
+            QStringLiteral("soft key"));
+    }
+
+    void softKeyEdgesAreExact()
+    {
+        // Within the inner distance the destination stays, from the outer
+        // one on the source is copied: TransparentBlt's rule at both ends.
+        PixelBuffer src(4, 1), dst(4, 1);
+        const Pixel key = 0xff204060u;
+        src.at(0, 0) = key;
+        src.at(1, 0) = key + 10;        // blue off by 10: within inner
+        src.at(2, 0) = key + (30 << 8);  // green off by 30: at outer
+        src.at(3, 0) = key - (20 << 16);  // red off by 20: on the ramp
+        for (int x = 0; x < 4; ++x)
+            dst.at(x, 0) = 0xff0a0b0cu;
+        forEachImplementation(
+            [&](Implementation) {
+                PixelBuffer out = dst;
+                raster::TransparentBlt(out.bitmap(), 0, 0, 4, 1, src.bitmap(), 0, 0, 4, 1,
+                                       raster::SoftKey{raster::toColorRef(key), 10, 30});
+                QCOMPARE(out.at(0, 0), dst.at(0, 0));
+                QCOMPARE(out.at(1, 0), dst.at(1, 0));
+                QCOMPARE(out.at(2, 0), src.at(2, 0));
+                QVERIFY(out.at(3, 0) != dst.at(3, 0) && out.at(3, 0) != src.at(3, 0));
             },
             true);
     }
@@ -419,6 +597,8 @@ private slots:
         QTest::newRow("blend, source before the edge") << int(Op::Blend) << QList<int>{0, 0, 4, 4, 0, -1, 4, 4} << false;
         QTest::newRow("key, mirrored") << int(Op::Key) << QList<int>{4, 0, -4, 4, 0, 0, 4, 4} << false;
         QTest::newRow("key, source wholly outside") << int(Op::Key) << QList<int>{0, 0, 4, 4, 9, 9, 4, 4} << true;
+        QTest::newRow("soft key, mirrored") << int(Op::SoftKey) << QList<int>{4, 0, -4, 4, 0, 0, 4, 4} << false;
+        QTest::newRow("soft key, zero source") << int(Op::SoftKey) << QList<int>{0, 0, 4, 4, 0, 0, 4, 0} << false;
         QTest::newRow("stretch, INT_MIN extents") << int(Op::Stretch) << QList<int>{INT_MAX, INT_MAX, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN} << true;
     }
     void refusedCallsDrawNothing()
@@ -431,7 +611,8 @@ private slots:
             for (int x = 0; x < 4; ++x)
                 src.at(x, y) = grey(200), before.at(x, y) = grey(10);
         const Case c{Op(op), 4, 4, 4, 4, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7],
-                     raster::packBlendFunction(0, 0, 128, 0), raster::toColorRef(grey(1))};
+                     raster::packBlendFunction(0, 0, 128, 0), raster::toColorRef(grey(1)),
+                     raster::SoftKey{raster::toColorRef(grey(1)), 4, 20}};
         forEachImplementation(
             [&](Implementation) {
                 PixelBuffer dst = before;
