@@ -84,7 +84,9 @@ void ImageCommands::HScroll1_Change()
 
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4;
     const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
-    const auto blend = std::uint32_t(ws_.BlendArgsPacked);
+    // A first picture with alpha is laid by it as well as by the opacity.
+    const auto blend = std::uint32_t(ws_.BlendArgsPacked) |
+                       (p1.hasAlpha() ? std::uint32_t(raster::AC_SRC_ALPHA) << 24 : 0u);
     if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
         // The restore from Picture4 covers all of Picture2: restore and
         // blend go in one pass, Picture2's earlier pixels unread.
@@ -107,20 +109,73 @@ std::uint32_t ImageCommands::frameKeyColour() const
     return raster::GetPixel(p1.source(), toInt16(p1.Width() / 2), toInt16(p1.Height() / 2));
 }
 
+raster::SoftKey ImageCommands::frameKey() const
+{
+    const int tolerance = ws_.keyTolerance();
+    return {frameKeyColour(), tolerance / 2, tolerance};
+}
+
+namespace {
+
+// The frame stretched over w x h pixels at (x, y) of dst, over `under`
+// (dst's size, or dst itself): by its own alpha where it has one, else
+// with its key colour see-through.
+void layFrame(const raster::Bitmap& dst, const raster::Bitmap& under, int x, int y, int w, int h,
+              const Surface& frame, const raster::SoftKey& key)
+{
+    const raster::Bitmap src = frame.source();
+    const int fw = R(frame.ScaleWidth()), fh = R(frame.ScaleHeight());
+    if (frame.hasAlpha())
+        raster::AlphaBlendOver(dst, under, x, y, w, h, src, 0, 0, fw, fh,
+                               raster::packBlendFunction(0, 0, 255, raster::AC_SRC_ALPHA));
+    else
+        raster::TransparentBltOver(dst, under, x, y, w, h, src, 0, 0, fw, fh, key);
+}
+
+}  // namespace
+
 void ImageCommands::AddFrameToPict_Click()
 {
     ws_.InsetX = 0;
     ws_.InsetY = 0;
-    const std::uint32_t key = frameKeyColour();
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p5 = ws_.Picture5;
     // The frame is laid over the picture as it stands, read where it lies:
     // a picture still shared with its clean copy is not copied first.
     const Surface::Redrawing over = p2.redraw();
-    raster::TransparentBltOver(over.target, over.current, 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()),
-                               p1.source(), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), key);
+    layFrame(over.target, over.current, 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1, frameKey());
     p5.setWidth(p2.Width());
     p5.setHeight(p2.Height());
     copyBlock(p5, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
+    ws_.FrameLaid = true;
+}
+
+void ImageCommands::KeyTolerance_Change(int tolerance)
+{
+    ws_.KeyTolerance = tolerance < 0 ? Workspace::kAutomaticTolerance : std::min(tolerance, 255);
+    if (ws_.FrameLaid && ws_.Dragging != kTrue)
+        drawFrameAt(ws_.InsetX, ws_.InsetY);
+}
+
+void ImageCommands::drawFrameAt(int px, int py)
+{
+    Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4, &p5 = ws_.Picture5;
+    const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
+    const raster::SoftKey key = frameKey();
+    if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
+        // The restore from Picture4 covers all of Picture2: restore and
+        // frame go in one pass, Picture2's earlier pixels unread.
+        layFrame(p2.targetToOverwrite(), p4.source(), px, py, w, h, p1, key);
+    } else {
+        copyBlock(p2, p4, w, h);
+        const raster::Bitmap target = p2.target();
+        layFrame(target, target, px, py, w, h, p1, key);
+    }
+    // Where the frame reaches past the picture there is nothing to copy:
+    // that part of the result is blank, never left over from a former move.
+    blankOutside(p5, w, h, -long(px), -long(py), p2.ScaleWidth(), p2.ScaleHeight());
+    raster::StretchBlt(p5.target(), 0, 0, w, h, p2.source(), px, py, w, h);
+    p5.setWidth(p2.Width());
+    p5.setHeight(p2.Height());
 }
 
 // --- Moving and dragging ---
@@ -163,27 +218,7 @@ void ImageCommands::Picture2_MouseMove(std::int16_t, std::int16_t, float x, floa
 {
     if (ws_.MixMode == kTrue || ws_.Dragging != kTrue)
         return;
-    Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4, &p5 = ws_.Picture5;
-    const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
-    const std::uint32_t key = frameKeyColour();
-    const int px = toInt32(double(ws_.InsetX) + x - ws_.DragStartX);
-    const int py = toInt32(double(ws_.InsetY) + y - ws_.DragStartY);
-    const raster::Bitmap frame = p1.source();
-    const int fw = R(p1.ScaleWidth()), fh = R(p1.ScaleHeight());
-    if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
-        // The restore from Picture4 covers all of Picture2: restore and
-        // frame go in one pass, Picture2's earlier pixels unread.
-        raster::TransparentBltOver(p2.targetToOverwrite(), p4.source(), px, py, w, h, frame, 0, 0, fw, fh, key);
-    } else {
-        copyBlock(p2, p4, w, h);
-        raster::TransparentBlt(p2.target(), px, py, w, h, frame, 0, 0, fw, fh, key);
-    }
-    // Where the frame reaches past the picture there is nothing to copy:
-    // that part of the result is blank, never left over from a former move.
-    blankOutside(p5, w, h, -long(px), -long(py), p2.ScaleWidth(), p2.ScaleHeight());
-    raster::StretchBlt(p5.target(), 0, 0, w, h, p2.source(), px, py, w, h);
-    p5.setWidth(p2.Width());
-    p5.setHeight(p2.Height());
+    drawFrameAt(toInt32(double(ws_.InsetX) + x - ws_.DragStartX), toInt32(double(ws_.InsetY) + y - ws_.DragStartY));
 }
 
 void ImageCommands::Picture2_MouseUp(std::int16_t, std::int16_t, float x, float y)
@@ -252,6 +287,7 @@ void ImageCommands::flipSecond(std::uint8_t& flag, bool horizontal)
     Surface &p2 = ws_.Picture2, &p4 = ws_.Picture4;
     const int W = R(p4.ScaleWidth()), H = R(p4.ScaleHeight());
     drawMirrored(p2, p4, W, H, f, horizontal);
+    ws_.FrameLaid = false;  // the picture is drawn anew, without the frame
     copyBlock(p4, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
     flag = std::uint8_t(1 - flag);
 }

@@ -5,6 +5,7 @@
 // the surfaces' images and never see a widget.
 #include <cstdint>
 
+#include "raster/raster.h"
 #include "workspace/workspace.h"
 
 namespace tarvex {
@@ -22,6 +23,9 @@ public:
 
     // Framing.
     void AddFrameToPict_Click();
+    // A new key tolerance (Workspace::kAutomaticTolerance, or 0..255): a
+    // frame laid over the picture is drawn again with it where it lies.
+    void KeyTolerance_Change(int tolerance);
 
     // Moving the second picture's box and dragging the frame over it.
     void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
@@ -45,6 +49,11 @@ private:
     void flipFirst(std::uint8_t& flag, bool horizontal);
     void flipSecond(std::uint8_t& flag, bool horizontal);
     std::uint32_t frameKeyColour() const;
+    // The frame's key with the tolerance in force.
+    raster::SoftKey frameKey() const;
+    // The drag's drawing: the clean picture, the frame over it at (px, py),
+    // and the frame-sized region under the frame copied to Picture5.
+    void drawFrameAt(int px, int py);
 
     Workspace& ws_;
 };

@@ -22,6 +22,8 @@ QChar PictureCommands::pathSeparator()
 void PictureCommands::closeFirst()
 {
     ws_.Picture1.setPicture(nullptr);
+    ws_.FirstLossy = false;
+    ws_.FrameLaid = false;
     ws_.FirstFlippedH = 0;
     ws_.FirstEmpty = kTrue;
 }
@@ -30,6 +32,7 @@ void PictureCommands::closeSecond()
 {
     ws_.Picture2.setPicture(nullptr);
     ws_.Picture4.setPicture(nullptr);
+    ws_.FrameLaid = false;
     ws_.SecondFlippedH = 0;
     ws_.SecondEmpty = kTrue;
     ws_.Label1.Visible = false;
@@ -47,21 +50,23 @@ void PictureCommands::DelPict_Click() { closeSecond(); }
 // decoded: a large photo is then never held twice.
 void PictureCommands::releaseFirst()
 {
+    ws_.FrameLaid = false;
     ws_.Picture1.setPicture(nullptr);
     ws_.Buff.setPicture(nullptr);
 }
 
 void PictureCommands::releaseSecond()
 {
+    ws_.FrameLaid = false;
     ws_.Picture2.setPicture(nullptr);
     ws_.Picture4.setPicture(nullptr);
 }
 
 // Decodes the file once for the surface and its companion, calling
 // `release` once the file has passed every check short of decoding. A file
-// that cannot be read is reported and gives null; one that could be read
-// only in part opens with a word of warning.
-Picture PictureCommands::decode(const QString& path, const std::function<void()>& release)
+// that cannot be read is reported and gives no picture; one that could be
+// read only in part opens with a word of warning.
+LoadResult PictureCommands::decode(const QString& path, const std::function<void()>& release)
 {
     LoadResult loaded;
     {
@@ -70,7 +75,7 @@ Picture PictureCommands::decode(const QString& path, const std::function<void()>
     }
     if (const QString message = loadMessage(path, loaded); !message.isEmpty())
         prompts_.showMessage(message);
-    return loaded.picture;
+    return loaded;
 }
 
 void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
@@ -81,16 +86,18 @@ void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
     if (ws_.FirstFileName.isEmpty())
         return;
     bool released = false;
-    const Picture picture = decode(ws_.FirstFileName, [&] {
+    const LoadResult loaded = decode(ws_.FirstFileName, [&] {
         releaseFirst();
         released = true;
     });
+    const Picture& picture = loaded.picture;
     if (!picture) {
         if (released)  // damaged past its header: the earlier picture is gone, as after a close
             closeFirst();
         return;
     }
     ws_.FirstEmpty = kFalse;
+    ws_.FirstLossy = loaded.lossy;
     ws_.Picture1.setPicture(picture);
     ws_.Buff.setPicture(picture);
 }
@@ -103,10 +110,12 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
     if (ws_.SecondFileName.isEmpty())
         return;
     bool released = false;
-    const Picture picture = decode(ws_.SecondFileName, [&] {
-        releaseSecond();
-        released = true;
-    });
+    // The photo is what every result is drawn over, and results are
+    // opaque: where it has alpha it is laid over white.
+    const Picture picture = flattened(decode(ws_.SecondFileName, [&] {
+                                          releaseSecond();
+                                          released = true;
+                                      }).picture);
     if (!picture) {
         if (released)
             closeSecond();

@@ -51,7 +51,7 @@ private:
     using AskName = std::function<QString()>;
     void openFirst(bool closeFirst, const AskName& ask);
     void openSecond(bool closeFirst, const AskName& ask);
-    Picture decode(const QString& path, const std::function<void()>& release);
+    LoadResult decode(const QString& path, const std::function<void()>& release);
     void closeFirst();
     void closeSecond();
     void releaseFirst();

@@ -130,14 +130,43 @@ private:
     int count_ = 0;
 };
 
-QImage toRgb32(QImage image)
+// RGB32, or premultiplied ARGB32 where the alpha is used: opaque pictures
+// take exactly the conversion they always did.
+QImage toWorkingFormat(QImage image)
 {
     if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    if (image.hasAlphaChannel()) {
+        QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (usesAlpha(premultiplied)) {
+            premultiplied.setColorSpace(QColorSpace());
+            return premultiplied;
+        }
+    }
     if (image.format() != QImage::Format_RGB32)
         image = image.convertToFormat(QImage::Format_RGB32);  // alpha dropped, colours kept as stored
     image.setColorSpace(QColorSpace());
     return image;
+}
+
+// Whether a WebP file's picture is coded lossily: its first chunk is "VP8 "
+// (lossy) or "VP8L" (lossless), or "VP8X" followed by chunks up to one of
+// those two.
+bool webpIsLossy(QFile& file)
+{
+    const QByteArray head = file.peek(64 * 1024);
+    qsizetype at = 12;
+    while (at + 8 <= head.size()) {
+        const QByteArray fourcc = head.mid(at, 4);
+        if (fourcc == "VP8 ")
+            return true;
+        if (fourcc == "VP8L")
+            return false;
+        const auto* size = reinterpret_cast<const uchar*>(head.constData() + at + 4);
+        const quint32 length = quint32(size[0]) | quint32(size[1]) << 8 | quint32(size[2]) << 16 | quint32(size[3]) << 24;
+        at += 8 + qsizetype(length) + (length & 1);
+    }
+    return true;  // not told within the first chunks: taken as the commoner, lossy kind
 }
 
 QString readerFailure(QImageReader::ImageReaderError error)
@@ -199,7 +228,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     }
     const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
-    result.picture = std::make_shared<const QImage>(toRgb32(std::move(image)));
+    result.lossy = format == "jpeg" || (format == "webp" && webpIsLossy(file));
+    result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(image)));
     return result;
 }
 
@@ -211,6 +241,37 @@ QString loadMessage(const QString& path, const LoadResult& loaded)
     if (loaded.incomplete)
         return QStringLiteral("Poza \"%1\" este incompleta: s-a deschis doar partea care a putut fi citita.").arg(name);
     return {};
+}
+
+bool usesAlpha(const QImage& image)
+{
+    if (!image.hasAlphaChannel() || image.depth() != 32)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        quint32 all = 0xff000000u;
+        for (int x = 0; x < image.width(); ++x)
+            all &= row[x];
+        if ((all & 0xff000000u) != 0xff000000u)
+            return true;
+    }
+    return false;
+}
+
+Picture flattened(const Picture& picture)
+{
+    if (!picture || picture->format() != QImage::Format_ARGB32_Premultiplied)
+        return picture;
+    QImage opaque(picture->size(), QImage::Format_RGB32);
+    if (opaque.isNull())
+        return {};
+    opaque.fill(Qt::white);
+    const raster::Bitmap under = pixelsOf(opaque);
+    raster::Bitmap over{const_cast<raster::Pixel*>(reinterpret_cast<const raster::Pixel*>(picture->constBits())),
+                        picture->width(), picture->height(), picture->bytesPerLine() / 4};
+    raster::AlphaBlend(under, 0, 0, under.width, under.height, over, 0, 0, over.width, over.height,
+                       raster::packBlendFunction(0, 0, 255, raster::AC_SRC_ALPHA));
+    return std::make_shared<const QImage>(std::move(opaque));
 }
 
 bool entryExists(const QString& path)

@@ -12,11 +12,14 @@ struct LoadResult {
     Picture picture;      // null when the file could not be opened
     QString failure;      // why not, in Romanian, when picture is null
     bool incomplete = false;  // opened, but part of the file's pixels were missing
+    bool lossy = false;       // its pixels come from lossy coding (JPEG, lossy WebP)
 };
 
 // Decodes a BMP, JPEG, PNG, TIFF or WebP file, judged by its content, into
-// a 32-bit RGB picture: upright as the camera's orientation tag says, in
-// sRGB, any alpha channel dropped. Anything else is refused with its reason.
+// a 32-bit picture: upright as the camera's orientation tag says, in sRGB.
+// A picture whose alpha is used somewhere is premultiplied ARGB
+// (Format_ARGB32_Premultiplied); every other one is RGB32, any unused
+// alpha dropped. Anything else is refused with its reason.
 // `beforeDecode` runs once every check that needs no decoding has passed,
 // just before the pixels are decoded: the caller can let go of the picture
 // this one replaces, so that the two are never held at once.
@@ -29,6 +32,13 @@ QString loadMessage(const QString& path, const LoadResult& loaded);
 // Pictures whose decoded pixels would take more than this are refused
 // before anything large is allocated.
 inline constexpr qint64 kMaxPictureBytes = qint64(1) << 30;
+
+// Whether a 32-bit image has a pixel that is not wholly opaque.
+bool usesAlpha(const QImage& image);
+
+// The picture laid over white where it has alpha, as an opaque RGB32
+// picture; an opaque picture is given back as it is.
+Picture flattened(const Picture& picture);
 
 // Whether any directory entry of exactly this name exists: a file, a folder,
 // a link (even one that leads nowhere). No wildcards.

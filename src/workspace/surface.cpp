@@ -15,11 +15,11 @@ int innerSize(double outer)
     return std::max(0, toInt32(outer) - 2 * kBorder);
 }
 
-QImage blankImage(int width, int height)
+QImage blankImage(int width, int height, QImage::Format format = QImage::Format_RGB32)
 {
     if (width <= 0 || height <= 0)
         return {};
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image(width, height, format);
     image.fill(kBlankColour);
     return image;
 }
@@ -74,7 +74,7 @@ void Surface::resizeImage(int width, int height)
         return;
     area_ = QSize(width, height);
     if (!blank_) {
-        QImage resized = blankImage(width, height);
+        QImage resized = blankImage(width, height, format_);
         if (!resized.isNull() && !image_.isNull()) {
             const raster::Bitmap from = source();
             raster::Bitmap to = pixelsOf(resized);
@@ -87,9 +87,13 @@ void Surface::resizeImage(int width, int height)
 
 void Surface::setPicture(Picture picture)
 {
-    if (picture && !picture->isNull() && picture->format() != QImage::Format_RGB32)
+    const auto kept = [](QImage::Format f) {
+        return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied;
+    };
+    if (picture && !picture->isNull() && !kept(picture->format()))
         picture = std::make_shared<const QImage>(picture->convertToFormat(QImage::Format_RGB32));
     picture_ = std::move(picture);
+    format_ = picture_ && !picture_->isNull() ? picture_->format() : QImage::Format_RGB32;
     if (picture_ && !picture_->isNull()) {
         width_ = picture_->width() + 2 * kBorder;
         height_ = picture_->height() + 2 * kBorder;
@@ -107,7 +111,7 @@ void Surface::fillIfBlank() const
 {
     if (!blank_)
         return;
-    image_ = blankImage(area_.width(), area_.height());
+    image_ = blankImage(area_.width(), area_.height(), format_);
     blank_ = false;
 }
 
@@ -122,13 +126,13 @@ raster::Bitmap Surface::target()
 // surface or picture shares: drawing into them then costs no copy.
 bool Surface::ownsPixels() const
 {
-    return !image_.isNull() && image_.size() == area_ && image_.isDetached();
+    return !image_.isNull() && image_.size() == area_ && image_.format() == format_ && image_.isDetached();
 }
 
 raster::Bitmap Surface::targetToOverwrite()
 {
     if (!ownsPixels())
-        image_ = uninitialisedImage(area_);
+        image_ = uninitialisedImage(area_, format_);
     blank_ = false;
     touch();
     return pixelsOf(image_);
@@ -142,7 +146,7 @@ Surface::Redrawing Surface::redraw()
         r.target = r.current = pixelsOf(image_);
     } else {
         r.held = image_;
-        image_ = uninitialisedImage(area_);
+        image_ = uninitialisedImage(area_, format_);
         r.current = view(r.held, r.held.constBits());
         r.target = pixelsOf(image_);
     }
@@ -154,11 +158,12 @@ bool Surface::copyImageOf(const Surface& from)
 {
     if (from.area_ != area_)
         return false;
-    if (ownsPixels()) {
+    if (ownsPixels() && from.format_ == format_) {
         raster::BitBlt(pixelsOf(image_), 0, 0, area_.width(), area_.height(), from.source(), 0, 0);
     } else {
         from.fillIfBlank();
         image_ = from.image_;
+        format_ = from.format_;
     }
     blank_ = false;
     touch();

@@ -40,10 +40,14 @@ public:
     int ScaleHeight() const { return area_.height(); }
 
     // Gives the box a picture: it takes the picture's size and its image
-    // shows the picture (in 32-bit RGB, whatever format it came in). An
-    // empty picture blanks the image and keeps the size.
+    // shows the picture (in 32-bit RGB, or premultiplied ARGB for a
+    // picture with alpha, whatever format it came in). An empty picture
+    // blanks the image and keeps the size.
     void setPicture(Picture picture);
     const Picture& picture() const { return picture_; }
+    // Whether the image carries alpha (premultiplied): drawings into it
+    // keep it, and drawing it over another picture weighs by it.
+    bool hasAlpha() const { return format_ == QImage::Format_ARGB32_Premultiplied; }
 
     const QImage& image() const
     {
@@ -95,6 +99,7 @@ private:
     QString name_;
     double width_, height_;
     QSize area_;
+    QImage::Format format_ = QImage::Format_RGB32;
     Picture picture_;
     mutable QImage image_;
     mutable bool blank_ = true;

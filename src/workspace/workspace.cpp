@@ -39,6 +39,13 @@ void Workspace::resetControls()
     HScroll1.Value = kScrollStart;
 }
 
+int Workspace::keyTolerance() const
+{
+    if (KeyTolerance != kAutomaticTolerance)
+        return KeyTolerance;
+    return FirstLossy ? kLossyTolerance : 0;
+}
+
 void Workspace::Form_Load()
 {
     FirstFlippedH = SecondFlippedH = FirstFlippedV = SecondFlippedV = 0;

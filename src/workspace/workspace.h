@@ -57,6 +57,20 @@ public:
     std::int16_t DragStartY = 0;
     VbBool Dragging = kFalse;
 
+    // The frame's colour key: how far from the key colour a pixel may be
+    // and still be (partly) see-through. kAutomaticTolerance follows the
+    // frame's file: exact for lossless files, kLossyTolerance for lossy
+    // ones, whose coding blurs the key colour.
+    static constexpr int kAutomaticTolerance = -1;
+    static constexpr int kLossyTolerance = 48;
+    int KeyTolerance = kAutomaticTolerance;
+    bool FirstLossy = false;  // the first picture came from a lossy file
+    // The frame was laid over the picture and is still shown there: a new
+    // tolerance redraws it.
+    bool FrameLaid = false;
+    // The tolerance in force: the user's, or the automatic one.
+    int keyTolerance() const;
+
     // Program-wide: True while the main window works in mixing mode. Only the
     // chooser writes it. It lives here because this object lives as long as
     // the program does.

@@ -275,7 +275,7 @@ private slots:
         }
     }
 
-    void picturesOfEveryKindBecomeRgb32()
+    void picturesOfEveryKindBecome32Bit()
     {
         QImage paletted(4, 2, QImage::Format_Indexed8);
         paletted.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
@@ -285,22 +285,29 @@ private slots:
         grey.fill(77);
         QImage deep(4, 2, QImage::Format_RGBX64);
         deep.fill(QColor(10, 200, 30));
-        QImage alpha(4, 2, QImage::Format_ARGB32);
-        alpha.fill(qRgba(200, 100, 50, 0));
+        QImage opaqueAlpha(4, 2, QImage::Format_ARGB32);  // an alpha channel nobody used
+        opaqueAlpha.fill(qRgba(200, 100, 50, 255));
+        QImage soft(4, 2, QImage::Format_ARGB32);
+        soft.fill(qRgba(200, 100, 50, 0));
+        soft.setPixel(1, 1, qRgba(200, 100, 50, 128));
         const QDir d(dir_.path());
+        constexpr auto rgb = QImage::Format_RGB32, premultiplied = QImage::Format_ARGB32_Premultiplied;
         const struct {
             QString file;
+            QImage::Format format;
             QRgb at00, at11;
         } cases[] = {
-            {testing::writePicture(d, "paletted.bmp", paletted), qRgb(255, 0, 0), qRgb(0, 0, 255)},
-            {testing::writePicture(d, "grey.bmp", grey), qRgb(77, 77, 77), qRgb(77, 77, 77)},
-            {testing::writePicture(d, "deep.png", deep, "png"), qRgb(10, 200, 30), qRgb(10, 200, 30)},
-            {testing::writePicture(d, "alpha.png", alpha, "png"), qRgb(200, 100, 50), qRgb(200, 100, 50)},
+            {testing::writePicture(d, "paletted.bmp", paletted), rgb, qRgb(255, 0, 0), qRgb(0, 0, 255)},
+            {testing::writePicture(d, "grey.bmp", grey), rgb, qRgb(77, 77, 77), qRgb(77, 77, 77)},
+            {testing::writePicture(d, "deep.png", deep, "png"), rgb, qRgb(10, 200, 30), qRgb(10, 200, 30)},
+            {testing::writePicture(d, "opaque.png", opaqueAlpha, "png"), rgb, qRgb(200, 100, 50), qRgb(200, 100, 50)},
+            {testing::writePicture(d, "soft.png", soft, "png"), premultiplied, 0, qRgba(100, 50, 25, 128)},
         };
         for (const auto& c : cases) {
             const LoadResult r = loadPicture(c.file);
             QVERIFY2(r.picture, qPrintable(c.file + r.failure));
-            QCOMPARE(r.picture->format(), QImage::Format_RGB32);
+            QCOMPARE(r.picture->format(), c.format);
+            QVERIFY(!r.lossy);
             QCOMPARE(r.picture->pixel(0, 0), c.at00);
             QCOMPARE(r.picture->pixel(1, 1), c.at11);
         }
