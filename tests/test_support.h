@@ -4,7 +4,10 @@
 // with known pixels.
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 
 #include "workspace/picture_commands.h"
 #include "workspace/prompts.h"
@@ -48,6 +51,59 @@ inline QImage filledImage(int width, int height, QRgb colour)
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
     return image;
+}
+
+// The window of the frames below: a rounded rectangle in the middle.
+inline QRectF frameWindow(int width, int height)
+{
+    return QRectF(width * 0.15, height * 0.15, width * 0.7, height * 0.7);
+}
+
+// A frame as people make them: a textured border, with no colour near pure
+// green, around a rounded window of the key colour drawn with smooth edges.
+inline QImage texturedFrame(int width, int height, QRgb key = qRgb(0, 255, 0))
+{
+    QImage frame(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int t = (x * 13 + y * 7) % 60;
+            frame.setPixel(x, y, qRgb(140 + t, 40 + t / 2, 90 + t));
+        }
+    QPainter p(&frame);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(key));
+    const QRectF window = frameWindow(width, height);
+    p.drawRoundedRect(window, window.height() / 6, window.height() / 6);
+    return frame;
+}
+
+// The same frame as an editor exports it with alpha: the window fully
+// transparent with its pixels stored black, its edge feathered over eight
+// pixels, and a black ornament in the border.
+inline QImage featheredFrame(int width, int height)
+{
+    QImage frame = texturedFrame(width, height).convertToFormat(QImage::Format_ARGB32);
+    const QRectF window = frameWindow(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double dx = std::max({window.left() - x, x - window.right(), 0.0});
+            const double dy = std::max({window.top() - y, y - window.bottom(), 0.0});
+            const double inside = std::min({x - window.left(), window.right() - x, y - window.top(), window.bottom() - y});
+            const double out = std::max(dx, dy) > 0 ? std::max(dx, dy) : -inside;
+            const int alpha = std::clamp(int(std::lround((out + 4) * 255 / 8)), 0, 255);
+            const QRgb c = frame.pixel(x, y);
+            frame.setPixel(x, y, alpha == 0 ? qRgba(0, 0, 0, 0) : qRgba(qRed(c), qGreen(c), qBlue(c), alpha));
+        }
+    QPainter p(&frame);
+    p.fillRect(QRectF(width * 0.02, height * 0.02, width * 0.08, height * 0.08), Qt::black);  // the ornament
+    return frame;
+}
+
+// Where the ornament of featheredFrame lies.
+inline QRect ornament(int width, int height)
+{
+    return QRectF(width * 0.02, height * 0.02, width * 0.08, height * 0.08).toAlignedRect().adjusted(1, 1, -1, -1);
 }
 
 inline QString writePicture(const QDir& dir, const QString& name, const QImage& image, const char* format = "bmp")

@@ -62,7 +62,7 @@ public:
     // frame's file: exact for lossless files, kLossyTolerance for lossy
     // ones, whose coding blurs the key colour.
     static constexpr int kAutomaticTolerance = -1;
-    static constexpr int kLossyTolerance = 48;
+    static constexpr int kLossyTolerance = 64;
     int KeyTolerance = kAutomaticTolerance;
     bool FirstLossy = false;  // the first picture came from a lossy file
     // The frame was laid over the picture and is still shown there: a new
