@@ -90,20 +90,21 @@ void letGoOfPictures(Workspace& ws)
 
 }  // namespace
 
-PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
+PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const QString& photo,
                          std::optional<LoadResult> decoded, const std::function<void()>& whileWriting)
 {
     Workspace ws;
     ws.Form_Load();
     const bool framing = options.mode == Mode::Frame;
     ws.MixMode = framing ? kFalse : kTrue;
+    ws.KeyTolerance = options.keyTolerance;
     ScriptedAnswers prompts;
     PictureCommands pictures(ws, prompts);
     ImageCommands images(ws);
     pictures.setDecoder([&](const QString& path, const std::function<void()>& beforeDecode) {
         if (path == options.fixed) {
-            LoadResult shared;
-            shared.picture = fixed;
+            LoadResult shared = fixed;
+            shared.incomplete = false;  // told once, by the run
             return shared;
         }
         if (decoded && path == photo)
@@ -203,7 +204,7 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
                     ahead = take();
             };
             if (shared.picture) {
-                report(current->path, composePhoto(options, shared.picture, current->path,
+                report(current->path, composePhoto(options, shared, current->path,
                                                    std::move(current->decoded), decodeAhead));
             } else {
                 PhotoResult failed;

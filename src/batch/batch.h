@@ -28,6 +28,7 @@ struct Options {
     Flips flipFirst, flipSecond;
     int opacity = 128;                // mixing: the scroll bar's value
     std::optional<QPoint> offset;     // framing: the frame dragged by this much
+    int keyTolerance = -1;            // framing: Workspace::KeyTolerance (-1: automatic)
     QString outFolder;                // empty: next to each photo
     int jobs = 1;
     bool quiet = false;
@@ -43,7 +44,7 @@ struct PhotoResult {
 // be given too, done beforehand; the commands then take it as their own.
 // `whileWriting` runs while the result's file goes to the disk, once the
 // photo's pictures are let go (so their buffers serve it).
-PhotoResult composePhoto(const Options& options, const Picture& fixed, const QString& photo,
+PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const QString& photo,
                          std::optional<LoadResult> decoded = std::nullopt,
                          const std::function<void()>& whileWriting = {});
 

@@ -38,6 +38,12 @@ struct Flags {
     QCommandLineOption offset{QStringLiteral("offset"),
                               QStringLiteral("frame: drag the frame by X, Y pixels of the photo after laying it."),
                               QStringLiteral("X,Y")};
+    QCommandLineOption keyTolerance{
+        QStringLiteral("key-tolerance"),
+        QStringLiteral("frame: how far from the key colour a pixel may be and still let the photo through,\n"
+                       "0 to 255 (0 = exactly the key colour). Default: 64 for JPEG and lossy WebP frames,\n"
+                       "0 for others. Frames with transparency use their own alpha instead."),
+        QStringLiteral("N")};
     QCommandLineOption out{QStringLiteral("out"),
                            QStringLiteral("Save into DIR instead of next to each photo."), QStringLiteral("DIR")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
@@ -59,7 +65,7 @@ struct Flags {
                                      QStringLiteral("The frame, or the first picture, used for every photo."));
         parser.addPositionalArgument(QStringLiteral("PICTURE|SECOND"), QStringLiteral("The photos."),
                                      QStringLiteral("PHOTO..."));
-        for (const QCommandLineOption* o : {&flipFirst, &flipSecond, &opacity, &offset, &out, &jobs, &quiet, &help, &version})
+        for (const QCommandLineOption* o : {&flipFirst, &flipSecond, &opacity, &offset, &keyTolerance, &out, &jobs, &quiet, &help, &version})
             parser.addOption(*o);
     }
 };
@@ -122,6 +128,14 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
         if (!x || !y)
             return QStringLiteral("--offset takes X,Y: two whole numbers");
         o.offset = QPoint(*x, *y);
+    }
+    if (parser.isSet(flags.keyTolerance)) {
+        if (o.mode != Mode::Frame)
+            return QStringLiteral("--key-tolerance is for frame");
+        const auto v = parseWhole(parser.value(flags.keyTolerance), 0, 255);
+        if (!v)
+            return QStringLiteral("--key-tolerance takes a whole number from 0 to 255");
+        o.keyTolerance = *v;
     }
     if (parser.isSet(flags.out)) {
         o.outFolder = parser.value(flags.out);

@@ -35,6 +35,7 @@ struct Steps {
     QString flipFirst, flipSecond;  // "", "h", "v" or "hv"
     int opacity = 128;
     std::optional<QPoint> offset;
+    int keyTolerance = Workspace::kAutomaticTolerance;
 };
 
 // What a person does in the window for one photo, through the same
@@ -44,6 +45,7 @@ QString saveAsInTheWindow(const Steps& s, const QString& fixed, const QString& p
     Workspace ws;
     ws.Form_Load();
     ws.MixMode = s.framing ? kFalse : kTrue;
+    ws.KeyTolerance = s.keyTolerance;
     testing::ScriptedPrompts prompts;
     prompts.answers << fixed << photo;
     PictureCommands pictures(ws, prompts);
@@ -113,7 +115,7 @@ class TestBatch : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString frame_, first_;
+    QString frame_, first_, jpegFrame_, pngFrame_, pngLogo_;
     QStringList photos_;
 
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -130,6 +132,11 @@ private slots:
         const QDir d(dir_.path());
         frame_ = testing::writePicture(d, "rama.bmp", frameImage(36, 30));
         first_ = testing::writePicture(d, "intai.jpg", testing::patternImage(20, 16, 3), "jpeg");
+        jpegFrame_ = testing::writePicture(d, "rama-jpeg.jpg", testing::texturedFrame(60, 44), "jpeg");
+        pngFrame_ = testing::writePicture(d, "rama-png.png", testing::featheredFrame(60, 44), "png");
+        QImage logo = testing::featheredFrame(30, 22);
+        logo.invertPixels(QImage::InvertRgb);  // opaque in the middle, clear around it
+        pngLogo_ = testing::writePicture(d, "logo.png", logo, "png");
         photos_ << testing::writePicture(d, "a.jpg", testing::patternImage(45, 31, 4), "jpeg")
                 << testing::writePicture(d, "b.bmp", testing::patternImage(33, 40, 5))
                 << testing::writePicture(d, "c.png", testing::patternImage(7, 5, 6), "png");
@@ -141,18 +148,30 @@ private slots:
         QTest::addColumn<QString>("flipFirst");
         QTest::addColumn<QString>("flipSecond");
         QTest::addColumn<int>("opacity");
-        QTest::addColumn<QPoint>("offset");  // (0, 0): no drag
-        QTest::newRow("frame") << true << "" << "" << 128 << QPoint();
-        QTest::newRow("frame, frame mirrored h") << true << "h" << "" << 128 << QPoint();
-        QTest::newRow("frame, frame mirrored v") << true << "v" << "" << 128 << QPoint();
-        QTest::newRow("frame, both mirrored hv") << true << "hv" << "hv" << 128 << QPoint();
-        QTest::newRow("frame, photo mirrored h") << true << "" << "h" << 128 << QPoint();
-        QTest::newRow("frame, photo mirrored v") << true << "" << "v" << 128 << QPoint();
-        QTest::newRow("frame dragged partly off, right and down") << true << "" << "" << 128 << QPoint(11, 6);
-        QTest::newRow("frame dragged up and left") << true << "h" << "v" << 128 << QPoint(-9, -4);
+        QTest::addColumn<QPoint>("offset");      // (0, 0): no drag
+        QTest::addColumn<QString>("fixedKind");  // "": the BMP frame or the JPEG first picture
+        QTest::addColumn<int>("keyTolerance");
+        const auto row = [](const char* tag, bool framing, const char* flipFirst, const char* flipSecond, int opacity,
+                            QPoint offset, const char* fixedKind = "", int tolerance = Workspace::kAutomaticTolerance) {
+            QTest::newRow(tag) << framing << QString(flipFirst) << QString(flipSecond) << opacity << offset
+                               << QString(fixedKind) << tolerance;
+        };
+        row("frame", true, "", "", 128, QPoint());
+        row("frame, frame mirrored h", true, "h", "", 128, QPoint());
+        row("frame, frame mirrored v", true, "v", "", 128, QPoint());
+        row("frame, both mirrored hv", true, "hv", "hv", 128, QPoint());
+        row("frame, photo mirrored h", true, "", "h", 128, QPoint());
+        row("frame, photo mirrored v", true, "", "v", 128, QPoint());
+        row("frame dragged partly off, right and down", true, "", "", 128, QPoint(11, 6));
+        row("frame dragged up and left", true, "h", "v", 128, QPoint(-9, -4));
+        row("JPEG frame, automatic tolerance", true, "", "", 128, QPoint(3, 2), "jpeg");
+        row("JPEG frame, tolerance 20", true, "h", "", 128, QPoint(), "jpeg", 20);
+        row("BMP frame, tolerance 90", true, "", "", 128, QPoint(), "", 90);
+        row("PNG frame with alpha, dragged", true, "v", "", 128, QPoint(-5, 7), "png");
         for (int opacity : {0, 1, 128, 254, 255})
-            QTest::newRow(qPrintable(QStringLiteral("mix at %1").arg(opacity))) << false << "" << "" << opacity << QPoint();
-        QTest::newRow("mix, both mirrored") << false << "hv" << "v" << 77 << QPoint();
+            row(qPrintable(QStringLiteral("mix at %1").arg(opacity)), false, "", "", opacity, QPoint());
+        row("mix, both mirrored", false, "hv", "v", 77, QPoint());
+        row("PNG logo mixed", false, "h", "", 64, QPoint(), "png");
     }
     void sameFilesAsTheWindow()
     {
@@ -161,12 +180,17 @@ private slots:
         QFETCH(QString, flipSecond);
         QFETCH(int, opacity);
         QFETCH(QPoint, offset);
+        QFETCH(QString, fixedKind);
+        QFETCH(int, keyTolerance);
         const QString window = freshFolder(QStringLiteral("window-%1").arg(QTest::currentDataTag()));
         const QString batched = freshFolder(QStringLiteral("batch-%1").arg(QTest::currentDataTag()));
-        Steps steps{framing, flipFirst, flipSecond, opacity, std::nullopt};
+        Steps steps{framing, flipFirst, flipSecond, opacity, std::nullopt, keyTolerance};
         if (!offset.isNull())
             steps.offset = offset;
-        const QString fixed = framing ? frame_ : first_;
+        const QString fixed = fixedKind == "jpeg" ? jpegFrame_
+                              : fixedKind == "png" ? (framing ? pngFrame_ : pngLogo_)
+                              : framing           ? frame_
+                                                  : first_;
         for (const QString& photo : photos_)
             QVERIFY(!saveAsInTheWindow(steps, fixed, photo, window).isEmpty());
 
@@ -179,6 +203,8 @@ private slots:
             args << QStringLiteral("--opacity") << QString::number(opacity);
         if (steps.offset)
             args << QStringLiteral("--offset=%1,%2").arg(offset.x()).arg(offset.y());
+        if (keyTolerance != Workspace::kAutomaticTolerance)
+            args << QStringLiteral("--key-tolerance") << QString::number(keyTolerance);
         const Run r = batch(args << fixed << photos_);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QByteArray());
@@ -256,6 +282,8 @@ private slots:
         QTest::newRow("opacity when framing") << QStringList{"frame", "--opacity", "9", "x.bmp", "y.bmp"};
         QTest::newRow("bad flip") << QStringList{"mix", "--flip-first", "d", "x.bmp", "y.bmp"};
         QTest::newRow("offset of one number") << QStringList{"frame", "--offset", "5", "x.bmp", "y.bmp"};
+        QTest::newRow("key tolerance above 255") << QStringList{"frame", "--key-tolerance", "256", "x.bmp", "y.bmp"};
+        QTest::newRow("key tolerance when mixing") << QStringList{"mix", "--key-tolerance", "9", "x.bmp", "y.bmp"};
         QTest::newRow("no jobs") << QStringList{"frame", "--jobs", "0", "x.bmp", "y.bmp"};
         QTest::newRow("out folder missing") << QStringList{"frame", "--out", "/nu/exista", "x.bmp", "y.bmp"};
     }
