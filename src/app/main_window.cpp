@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QWindow>
 
@@ -78,6 +79,7 @@ MainWindow::MainWindow(Workspace& workspace, ShellCommand shell)
 
     buildMenus();
     buildPictureBoxes(client);
+    buildToleranceControl(client);
 
     cdlg_ = new QFileDialog(this);
     cdlg_->setObjectName(QStringLiteral("Cdlg"));
@@ -199,6 +201,31 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     QWidget::setTabOrder(boxes_[1], boxes_[0]);
 }
 
+// Framing mode's control of the frame's key tolerance, where mixing mode
+// shows its opacity: each value redraws a laid frame at once.
+void MainWindow::buildToleranceControl(QWidget* client)
+{
+    keyToleranceLabel_ = new QLabel(text(mainTexts::kToleranceLabel), client);
+    keyToleranceLabel_->setObjectName(QStringLiteral("LabelKeyTolerance"));
+    keyToleranceLabel_->setAutoFillBackground(true);
+    keyToleranceLabel_->setAlignment(Qt::AlignCenter);
+    keyToleranceLabel_->setGeometry(344, 648, 170, 33);
+    keyTolerance_ = new QSpinBox(client);
+    keyTolerance_->setObjectName(QStringLiteral("KeyTolerance"));
+    keyTolerance_->setRange(Workspace::kAutomaticTolerance, 255);
+    keyTolerance_->setSpecialValueText(text(mainTexts::kToleranceAutomatic));
+    keyTolerance_->setValue(Workspace::kAutomaticTolerance);
+    keyTolerance_->setGeometry(528, 648, 120, 33);
+    keyTolerance_->setToolTip(text(mainTexts::kToleranceTip));
+    keyTolerance_->setAccessibleName(text(mainTexts::kToleranceLabel));
+    keyTolerance_->setAccessibleDescription(text(mainTexts::kToleranceTip));
+    keyToleranceLabel_->setBuddy(keyTolerance_);
+    connect(keyTolerance_, &QSpinBox::valueChanged, this, &MainWindow::KeyTolerance_Change);
+    keyToleranceLabel_->raise();
+    keyTolerance_->raise();
+    QWidget::setTabOrder(boxes_[0], keyTolerance_);  // after every box of the layout
+}
+
 void MainWindow::setMixingMode(bool mixing)
 {
     menus_[0]->menuAction()->setVisible(mixing);
@@ -207,6 +234,8 @@ void MainWindow::setMixingMode(bool mixing)
     toolbar2_->setVisible(!mixing);
     toolbar1_->raise();
     toolbar2_->raise();
+    keyToleranceLabel_->setVisible(!mixing);
+    keyTolerance_->setVisible(!mixing);
     describeBoxes();
 }
 
@@ -264,6 +293,12 @@ void MainWindow::HScroll1_Change(int value)
     render();
 }
 
+void MainWindow::KeyTolerance_Change(int value)
+{
+    images_.KeyTolerance_Change(value);
+    render();
+}
+
 void MainWindow::onMouse(int kind, Qt::MouseButtons buttons, float x, float y)
 {
     const auto button = std::int16_t(buttons.toInt() & 0x7);
@@ -303,6 +338,13 @@ void MainWindow::render()
         b->sync(centralWidget()->size());
     label1_->setVisible(ws_.Label1.Visible);
     hscroll1_->setVisible(ws_.HScroll1.Visible);
+    const bool framing = ws_.MixMode != kTrue;
+    keyToleranceLabel_->setVisible(framing);
+    keyTolerance_->setVisible(framing);
+    if (keyTolerance_->value() != ws_.KeyTolerance) {
+        const QSignalBlocker quiet(keyTolerance_);
+        keyTolerance_->setValue(ws_.KeyTolerance);
+    }
     if (hscroll1_->value() != ws_.HScroll1.Value) {
         const QSignalBlocker quiet(hscroll1_);
         hscroll1_->setValue(ws_.HScroll1.Value);

@@ -18,6 +18,7 @@ class QFileDialog;
 class QLabel;
 class QMenu;
 class QScrollBar;
+class QSpinBox;
 
 namespace tarvex {
 
@@ -41,6 +42,7 @@ public:
     void Toolbar2_ButtonClick(int index) { run(toolbarCommand(2, index)); }
     void Form_KeyDown(int keyCode, int shift);
     void HScroll1_Change(int value);
+    void KeyTolerance_Change(int value);
 
     // Brings every widget in line with the workspace.
     void render();
@@ -77,6 +79,7 @@ private:
     void buildMenus();
     QWidget* buildToolbar(int toolbar);
     void buildPictureBoxes(QWidget* client);
+    void buildToleranceControl(QWidget* client);
     void onMouse(int kind, Qt::MouseButtons buttons, float x, float y);
     void onDrop(bool first, const QList<QUrl>& urls);
     void describeBoxes();
@@ -93,6 +96,8 @@ private:
     std::array<PictureBox*, 6> boxes_{};
     QScrollBar* hscroll1_ = nullptr;
     QLabel* label1_ = nullptr;
+    QSpinBox* keyTolerance_ = nullptr;
+    QLabel* keyToleranceLabel_ = nullptr;
     QFileDialog* cdlg_ = nullptr;
     bool filterInstalled_ = false;
 };

@@ -73,4 +73,12 @@ inline constexpr const char* kHiddenBoxes[] = {"Rezultatul inramarii, pentru sal
                                                "Copia curata a pozei a doua"};          // Picture4
 inline constexpr const char* kScrollName = "Intensitatea mixarii";
 
+// The frame's key tolerance, shown in framing mode.
+inline constexpr const char* kToleranceLabel = "Toleranta culorii";
+inline constexpr const char* kToleranceAutomatic = "automata";
+inline constexpr const char* kToleranceTip =
+    "Cat de departe de culoarea ferestrei ramei poate fi un pixel si tot sa lase poza sa se vada: "
+    "0 doar culoarea exacta; automata: 64 pentru rame JPEG, 0 pentru celelalte. "
+    "Ramele cu transparenta folosesc transparenta lor.";
+
 }  // namespace tarvex::mainTexts

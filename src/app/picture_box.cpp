@@ -41,6 +41,8 @@ void PictureBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QRect r = rect();
     p.fillRect(r, QColor::fromRgb(kBlankColour));
+    if (surface_->hasAlpha() && !surface_->isBlank())
+        p.fillRect(QRect(QPoint(kBorder, kBorder), fit_.inner), view::transparencyBrush());
     if (fit_.reduced)
         p.drawImage(QPoint(kBorder, kBorder), shown_.reduced(*surface_, fit_.inner));
     else if (!surface_->isBlank())  // a blank box is all fill colour: no image is made for it

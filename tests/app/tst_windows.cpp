@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QToolButton>
 
 #include "app/chooser.h"
@@ -366,6 +367,58 @@ private slots:
         QCOMPARE(ws.InsetX, std::int16_t(4));
         QCOMPARE(ws.InsetY, std::int16_t(2));
         QCOMPARE(ws.Picture2.image().pixel(10, 2), qRgb(255, 0, 0));
+    }
+
+    void toleranceControlRedrawsTheFrameAndWhatIsSaved()
+    {
+        QVERIFY(dir_.isValid());
+        const QDir dir(dir_.path());
+        QImage photo(160, 120, QImage::Format_RGB32);
+        photo.fill(qRgb(150, 60, 150));
+        const QString frame = dir.filePath(QStringLiteral("rama.jpg"));
+        QVERIFY(testing::texturedFrame(160, 120).save(frame, "jpeg", 80));
+        const QString picture = testing::writePicture(dir, "poza.bmp", photo);
+        shell_->Command1_Click();
+        auto* tolerance = control<QSpinBox>("KeyTolerance");
+        QVERIFY(tolerance && !tolerance->isVisibleTo(main()));  // mixing has no key
+        main()->run(Command::Exit);
+        shell_->Command2_Click();
+        QVERIFY(tolerance->isVisibleTo(main()) && control("LabelKeyTolerance")->isVisibleTo(main()));
+        QCOMPARE(tolerance->text(), QStringLiteral("automata"));
+        main()->openAs(frame, picture);
+        main()->run(Command::AddFrameToPict);
+        Workspace& ws = shell_->workspace();
+        const QImage automatic = ws.Picture5.image().copy();
+        tolerance->setValue(0);  // exact: the coding's blur around the window shows again
+        QCOMPARE(ws.KeyTolerance, 0);
+        const QImage exact = ws.Picture5.image().copy();
+        QVERIFY(exact != automatic);
+        QCOMPARE(ws.Picture2.image(), exact);
+        main()->run(Command::SaveFrame);
+        QImage saved(dir.filePath(QStringLiteral("Stn000poza.bmp")));
+        QCOMPARE(saved.convertToFormat(QImage::Format_RGB32), exact);
+        tolerance->setValue(-1);
+        QCOMPARE(ws.Picture5.image(), automatic);
+    }
+
+    void transparentPartsOfAFrameShowACheckerboard()
+    {
+        QVERIFY(dir_.isValid());
+        QImage art(64, 48, QImage::Format_ARGB32);
+        art.fill(qRgba(0, 0, 0, 0));
+        QPainter(&art).fillRect(QRect(0, 0, 64, 8), QColor(200, 30, 30));  // an opaque top border
+        const QString frame = testing::writePicture(QDir(dir_.path()), "rama.png", art, "png");
+        shell_->Command2_Click();
+        main()->openAs(frame, QString());
+        QVERIFY(shell_->workspace().Picture1.hasAlpha());
+        const QImage shown = control("Picture1")->grab().toImage();
+        const QPoint inner(2, 2);  // the sunken border
+        QCOMPARE(shown.pixel(inner + QPoint(10, 3)), qRgb(200, 30, 30));
+        QSet<QRgb> seen;
+        for (int y = 10; y < 48; ++y)
+            for (int x = 0; x < 64; ++x)
+                seen.insert(shown.pixel(inner + QPoint(x, y)));
+        QCOMPARE(seen, (QSet<QRgb>{qRgb(204, 204, 204), qRgb(153, 153, 153)}));
     }
 
     void mainWindowTabOrder()
