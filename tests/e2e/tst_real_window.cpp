@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "raster/raster.h"
+#include "test_support.h"
 
 namespace {
 
@@ -262,6 +263,48 @@ private slots:
                 expected.setPixel(x, y, x + 20 < 60 && y + 10 < 45 ? framed.pixel(x + 20, y + 10) : kBlank);
         QCOMPARE(saved, expected);
         QCOMPARE(shown({640, 80}, picture.size()), framed);
+        endProgram();
+    }
+
+    // A frame saved as JPEG, its key colour blurred by the coding: laid,
+    // dragged and saved, it leaves no band of key colour around its window.
+    void jpegFrameLeavesNoFringe()
+    {
+        const int w = 240, h = 180;
+        QImage picture(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                picture.setPixel(x, y, qRgb(110 + x % 90, 40 + y % 60, 120 + (x + y) % 80));
+        picture.save(file("vacanta.bmp"), "bmp");
+        QVERIFY(tarvex::testing::texturedFrame(w, h).save(file("rama.jpg"), "jpeg", 85));
+        startAndChoose(144 + 60);
+        openThroughDialog("shift+F2", file("rama.jpg"));
+        openThroughDialog("ctrl+shift+F2", file("vacanta.bmp"));
+        key("shift+F3");
+        const QPoint inside = client_ + QPoint(640 + 2 + 120, 80 + 2 + 90);
+        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y())});
+        xdotool({"mousedown", "1"});
+        QTest::qWait(100);
+        xdotool({"mousemove", QString::number(inside.x() + 12), QString::number(inside.y() + 6)});
+        QTest::qWait(150);
+        xdotool({"mouseup", "1"});
+        QTest::qWait(200);
+        key("shift+F8");
+        const QImage saved = savedBitmap("Stn000vacanta.bmp");
+        QCOMPARE(saved.size(), QSize(w, h));
+        const auto nearKey = [](QRgb p) {
+            return std::max({qRed(p), 255 - qGreen(p), qBlue(p)}) < 64;
+        };
+        int fringe = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                fringe += nearKey(saved.pixel(x, y));
+        QCOMPARE(fringe, 0);
+        const QImage onScreen = shown({640, 80}, picture.size());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                fringe += nearKey(onScreen.pixel(x, y));
+        QCOMPARE(fringe, 0);
         endProgram();
     }
 
