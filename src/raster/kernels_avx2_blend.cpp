@@ -70,15 +70,28 @@ inline __m256i over8(__m256i s, __m256i u)
     return _mm256_adds_epu8(s, _mm256_packus_epi16(lo, hi));
 }
 
-// Eight pixels at full opacity, skipping the arithmetic where all eight
-// are opaque (the source wins) or all clear (the destination stays).
-inline __m256i overOrCopy8(__m256i s, __m256i u)
+// What eight source pixels at full opacity need: nothing where all are
+// clear (the destination stays), a copy where all are opaque, else the
+// arithmetic. A frame is mostly one or the other.
+enum class Cover { Clear, Opaque, Mixed };
+
+inline Cover coverOf(__m256i s)
 {
     const __m256i alphas = _mm256_set1_epi32(int(0xff000000u));
-    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(s, alphas), alphas)) == -1)
-        return s;
     if (_mm256_testz_si256(s, s))
-        return u;
+        return Cover::Clear;
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(s, alphas), alphas)) == -1)
+        return Cover::Opaque;
+    return Cover::Mixed;
+}
+
+inline __m256i overOrCopy8(__m256i s, __m256i u)
+{
+    switch (coverOf(s)) {
+    case Cover::Clear: return u;
+    case Cover::Opaque: return s;
+    case Cover::Mixed: break;
+    }
     return over8(s, u);
 }
 
@@ -146,6 +159,20 @@ void overRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bo
             piece(k, n - k, eight);
     };
     const bool streamed = stream && u != d;
+    if (alpha == 255 && u == d) {
+        // In place, a clear group leaves the destination as it is: not even
+        // written, so a frame's window costs only the reading of the frame.
+        int k = 0;
+        for (; k + kLanes <= n; k += kLanes) {
+            const __m256i sv = load(s + k);
+            const Cover cover = coverOf(sv);
+            if (cover != Cover::Clear)
+                store(d + k, cover == Cover::Opaque ? sv : over8(sv, load(d + k)));
+        }
+        if (k < n)
+            piece(k, n - k, [&](const Pixel* sp, const Pixel* up) { return overOrCopy8(load(sp), load(up)); });
+        return;
+    }
     if (alpha == 255) {
         run([&](const Pixel* sp, const Pixel* up) { return overOrCopy8(load(sp), load(up)); }, streamed);
         return;

@@ -39,12 +39,12 @@ void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool 
 // or all at or beyond `outer` (opaque) need no arithmetic, which is nearly
 // every group of a frame: only its window's edge is partly see-through.
 struct SoftKey8 {
-    __m256i key, rgb, inner, outerLess1, byteSpread, zero, bias, m257, m255;
+    __m256i key, rgb, inner, innerBytes, outerLess1Bytes, byteSpread, zero, bias, m257, m255;
     __m256 scale;
 
     explicit SoftKey8(const SoftKeyRow& k)
         : key(_mm256_set1_epi32(int(k.key))), rgb(_mm256_set1_epi32(0x00ffffff)), inner(_mm256_set1_epi32(k.inner)),
-          outerLess1(_mm256_set1_epi32(k.outer - 1)),
+          innerBytes(_mm256_set1_epi8(char(k.inner))), outerLess1Bytes(_mm256_set1_epi8(char(k.outer - 1))),
           byteSpread(_mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12,  //
                                       0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12)),
           zero(_mm256_setzero_si256()), bias(_mm256_set1_epi16(128)), m257(_mm256_set1_epi16(257)),
@@ -52,10 +52,15 @@ struct SoftKey8 {
     {
     }
 
-    __m256i distances(__m256i s) const
+    // Each channel's distance from the key's, the alpha byte zero.
+    __m256i differences(__m256i s) const
     {
-        const __m256i diff =
-            _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(s, key), _mm256_subs_epu8(key, s)), rgb);
+        return _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(s, key), _mm256_subs_epu8(key, s)), rgb);
+    }
+
+    // Each pixel's distance: its largest channel difference.
+    static __m256i distances(__m256i diff)
+    {
         const __m256i m = _mm256_max_epu8(diff, _mm256_max_epu8(_mm256_srli_epi32(diff, 8), _mm256_srli_epi32(diff, 16)));
         return _mm256_and_si256(m, _mm256_set1_epi32(0xff));
     }
@@ -70,8 +75,9 @@ struct SoftKey8 {
         return _mm256_mulhi_epu16(_mm256_add_epi16(v, bias), m257);
     }
 
-    __m256i blend(__m256i s, __m256i u, __m256i d) const
+    __m256i blend(__m256i s, __m256i u, __m256i diff) const
     {
+        const __m256i d = distances(diff);
         const __m256i rounded = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_sub_epi32(d, inner)), scale));
         const __m256i alpha = _mm256_min_epi32(_mm256_max_epi32(rounded, zero), _mm256_set1_epi32(255));
         const __m256i a = _mm256_shuffle_epi8(alpha, byteSpread);
@@ -85,12 +91,16 @@ struct SoftKey8 {
         return _mm256_packus_epi16(lo, hi);
     }
 
+    // From the channel differences alone, without each pixel's largest:
+    // see-through when no channel is past `inner`, opaque when every pixel
+    // has a channel at or past `outer`.
     enum class Kind { SeeThrough, Opaque, Mixed };
-    static Kind kind(__m256i d, const SoftKey8& k)
+    static Kind kind(__m256i diff, const SoftKey8& k)
     {
-        if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(d, k.inner)) == 0)
+        if (_mm256_testz_si256(_mm256_subs_epu8(diff, k.innerBytes), _mm256_subs_epu8(diff, k.innerBytes)))
             return Kind::SeeThrough;
-        if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(d, k.outerLess1)) == -1)
+        const __m256i near = _mm256_cmpeq_epi8(_mm256_subs_epu8(diff, k.outerLess1Bytes), _mm256_setzero_si256());
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(near, _mm256_set1_epi32(-1))) == 0)
             return Kind::Opaque;
         return Kind::Mixed;
     }
@@ -101,7 +111,7 @@ void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRo
     const SoftKey8 k(key);
     const bool inPlace = u == d;
     const auto eight = [&](const Pixel* sp, const Pixel* up) {
-        const __m256i sv = load(sp), dist = k.distances(sv);
+        const __m256i sv = load(sp), dist = k.differences(sv);
         switch (SoftKey8::kind(dist, k)) {
         case SoftKey8::Kind::Opaque: return sv;
         case SoftKey8::Kind::SeeThrough: return load(up);
@@ -122,7 +132,7 @@ void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRo
     }
     int i = 0;
     for (; i + kLanes <= n; i += kLanes) {
-        const __m256i sv = load(s + i), dist = k.distances(sv);
+        const __m256i sv = load(s + i), dist = k.differences(sv);
         const SoftKey8::Kind kind = SoftKey8::kind(dist, k);
         if (kind == SoftKey8::Kind::SeeThrough && inPlace)
             continue;  // all see-through: the destination stays untouched
