@@ -4,6 +4,8 @@
 #   frame: tarvex-batch frame, against the frame made transparent once with
 #          convert, then one composite per photo, one after another;
 #   mix:   tarvex-batch mix --opacity 128, against composite -dissolve 50.
+# The same frame as a PNG with alpha (a clear, feathered window) is timed
+# too, against the BMP frame: laying by alpha against the colour key.
 # Prints wall time, photos per second and peak memory (RSS) of each, and
 # the speed-ups: medians over ROUNDS (default 5) rounds that run everything.
 # ImageMagick is installed here when missing, and only here.
@@ -68,9 +70,11 @@ run_batch() {  # round mode jobs
   local into=$work
   [ "${3%ram}" = "$3" ] || into=$ram
   fresh "$into"
-  if [ "$2" = frame ]; then
+  if [ "$2" = frame ] || [ "$2" = frame_alpha ]; then
+    local frame=$work/frame.bmp
+    [ "$2" = frame ] || frame=$work/frame.png
     # shellcheck disable=SC2046
-    timed build/tarvex-batch frame --quiet $(jobs_option "$3") --out "$into/out" "$work/frame.bmp" "${photos[@]}"
+    timed build/tarvex-batch frame --quiet $(jobs_option "$3") --out "$into/out" "$frame" "${photos[@]}"
   else
     # shellcheck disable=SC2046
     timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$3") --out "$into/out" "${photos[0]}" "${photos[@]}"
@@ -102,6 +106,8 @@ for round in $(seq "$rounds"); do
     for jobs in default 1 2 ${ram:+1ram 2ram}; do run_batch "$round" "$mode" "$jobs"; done
     run_imagemagick "$round" "$mode"
   done
+  run_batch "$round" frame_alpha default
+  run_batch "$round" frame default
 done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
@@ -125,3 +131,7 @@ report_mode() {  # mode imagemagick-name
 }
 report_mode frame "convert + composite"
 report_mode mix "composite -dissolve 50"
+report_runs frame_alpha default "tarvex-batch frame, PNG with alpha"
+awk '$2 == "frame" && $3 == "default" { key[$1] = $4 } $2 == "frame_alpha" { alpha[$1] = $4 }
+  END { for (r in alpha) if (r in key) print alpha[r] / key[r] }' "$work/runs" | median |
+  xargs printf '  alpha frame over BMP frame (default jobs): %.2f (median of the rounds)\n'

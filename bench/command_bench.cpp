@@ -14,6 +14,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/image_commands.h"
@@ -40,6 +41,22 @@ Picture picture(int w, int h, unsigned seed, bool asFrame = false)
     return std::make_shared<const QImage>(image);
 }
 
+// A frame with alpha, as exported by an editor: the border opaque, the
+// window clear, its edge feathered over 16 pixels, premultiplied.
+Picture alphaFrame(int w, int h)
+{
+    QImage image = picture(w, h, 1)->convertToFormat(QImage::Format_ARGB32);
+    const int x0 = w / 10, y0 = h / 10, x1 = w - w / 10, y1 = h - h / 10;
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int inside = std::min({x - x0, x1 - x, y - y0, y1 - y});
+            row[x] = (row[x] & 0x00ffffffu) | unsigned(std::clamp(255 - inside * 16, 0, 255)) << 24;
+        }
+    }
+    return std::make_shared<const QImage>(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
 class NoPrompts : public UserPrompts {
 public:
     QString next;
@@ -51,10 +68,10 @@ public:
 struct Bench {
     Workspace ws;
     ImageCommands commands{ws};
-    Bench(int w, int h, int firstW, int firstH, bool frame)
+    Bench(int w, int h, int firstW, int firstH, bool frame, bool alpha = false)
     {
         ws.Form_Load();
-        ws.Picture1.setPicture(picture(firstW, firstH, 1, frame));
+        ws.Picture1.setPicture(alpha ? alphaFrame(firstW, firstH) : picture(firstW, firstH, 1, frame));
         ws.Buff.setPicture(ws.Picture1.picture());
         ws.Picture2.setPicture(picture(w, h, 2));
         ws.Picture4.setPicture(ws.Picture2.picture());
@@ -105,9 +122,9 @@ void drag(benchmark::State& state, int w, int h)
 
 // A drag step as the window lives it: the step, then the reduced view of
 // the second picture that the window repaints.
-void dragView(benchmark::State& state, int w, int h)
+void dragView(benchmark::State& state, int w, int h, bool alpha)
 {
-    Bench b(w, h, w / 2, h / 2, true);
+    Bench b(w, h, w / 2, h / 2, true, alpha);
     b.commands.AddFrameToPict_Click();
     b.commands.Picture2_MouseDown(1, 0, 10, 10);
     view::ShownImage shown;
@@ -125,9 +142,9 @@ void dragView(benchmark::State& state, int w, int h)
 // The first run of a command on freshly opened pictures: only the command
 // is timed; the pictures are decoded once, outside.
 template <typename Command>
-void firstRun(benchmark::State& state, int w, int h, bool frame, Command command)
+void firstRun(benchmark::State& state, int w, int h, bool frame, Command command, bool alpha = false)
 {
-    const Picture first = picture(w, h, 1, frame), second = picture(w, h, 2);
+    const Picture first = alpha ? alphaFrame(w, h) : picture(w, h, 1, frame), second = picture(w, h, 2);
     for (auto _ : state) {
         state.PauseTiming();
         auto b = std::make_unique<Bench>(0, 0, 0, 0, frame);
@@ -269,16 +286,19 @@ int main(int argc, char** argv)
         add("frame/tarvex/" + s, frameCmd, w, h);
         add("reduce/tarvex/" + s, reduce, w, h);
         add("drag/tarvex/" + s, drag, w, h);
-        add("drag_view/tarvex/" + s, dragView, w, h);
+        add("drag_view/tarvex/" + s, dragView, w, h, false);
+        add("drag_view_alpha/tarvex/" + s, dragView, w, h, true);
         add("fault/bound/" + s, faultBound, w, h);
         add("first_mix/tarvex/" + s, firstRun<void (*)(Bench&)>, w, h, false, [](Bench& b) {
             b.ws.HScroll1.Value = 100;
             b.commands.HScroll1_Change();
-        });
+        }, false);
         add("first_frame/tarvex/" + s, firstRun<void (*)(Bench&)>, w, h, true,
-            [](Bench& b) { b.commands.AddFrameToPict_Click(); });
+            [](Bench& b) { b.commands.AddFrameToPict_Click(); }, false);
+        add("first_frame_alpha/tarvex/" + s, firstRun<void (*)(Bench&)>, w, h, true,
+            [](Bench& b) { b.commands.AddFrameToPict_Click(); }, true);
         add("first_flip_second_h/tarvex/" + s, firstRun<void (*)(Bench&)>, w, h, false,
-            [](Bench& b) { b.commands.HFlipDest_Click(); });
+            [](Bench& b) { b.commands.HFlipDest_Click(); }, false);
         add("flip_first_h/tarvex/" + s, flip, w, h, 0);
         add("flip_first_v/tarvex/" + s, flip, w, h, 1);
         add("flip_second_h/tarvex/" + s, flip, w, h, 2);

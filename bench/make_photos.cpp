@@ -1,9 +1,11 @@
 // Writes the benchmark's inputs: COUNT photo-like JPEG pictures of W x H
 // (smooth gradients with fine texture, so they compress as photos do) and
-// a BMP frame of the same size whose window is one key-green colour.
+// a BMP frame of the same size whose window is one key-green colour, and
+// the same frame as a PNG with alpha: its window clear, the edge feathered.
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char** argv)
@@ -34,5 +36,17 @@ int main(int argc, char** argv)
         for (int x = w / 10; x < w - w / 10; ++x)
             row[x] = qRgb(0, 255, 0);
     }
-    return frame.save(dir.filePath(QStringLiteral("frame.bmp")), "bmp") ? 0 : 1;
+    if (!frame.save(dir.filePath(QStringLiteral("frame.bmp")), "bmp"))
+        return 1;
+    QImage alpha = frame.convertToFormat(QImage::Format_ARGB32);
+    const int x0 = w / 10, y0 = h / 10, x1 = w - w / 10, y1 = h - h / 10;
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(alpha.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int inside = std::min({x - x0, x1 - 1 - x, y - y0, y1 - 1 - y});
+            const int a = std::clamp(255 - (inside + 1) * 16, 0, 255);
+            row[x] = a == 0 ? 0 : qRgba(120, 70, 30, a);
+        }
+    }
+    return alpha.save(dir.filePath(QStringLiteral("frame.png")), "png") ? 0 : 1;
 }

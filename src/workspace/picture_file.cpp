@@ -136,12 +136,12 @@ QImage toWorkingFormat(QImage image)
 {
     if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    if (image.hasAlphaChannel()) {
-        QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        if (usesAlpha(premultiplied)) {
-            premultiplied.setColorSpace(QColorSpace());
-            return premultiplied;
-        }
+    if (image.hasAlphaChannel() && usesAlpha(image)) {
+        // In place where the decode is 32-bit already: a new buffer the
+        // size of a photo costs more in page faults than the conversion.
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+        image.setColorSpace(QColorSpace());
+        return image;
     }
     if (image.format() != QImage::Format_RGB32)
         image = image.convertToFormat(QImage::Format_RGB32);  // alpha dropped, colours kept as stored
@@ -245,8 +245,17 @@ QString loadMessage(const QString& path, const LoadResult& loaded)
 
 bool usesAlpha(const QImage& image)
 {
-    if (!image.hasAlphaChannel() || image.depth() != 32)
+    if (!image.hasAlphaChannel())
         return false;
+    // Formats whose alpha is the high byte of a 32-bit pixel are read as
+    // they are; the rarer ones through a conversion.
+    switch (image.format()) {
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied: break;
+    default: return usesAlpha(image.convertToFormat(QImage::Format_ARGB32));
+    }
     for (int y = 0; y < image.height(); ++y) {
         const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
         quint32 all = 0xff000000u;
