@@ -154,7 +154,7 @@ QImage toWorkingFormat(QImage image)
 // those two.
 bool webpIsLossy(QFile& file)
 {
-    const QByteArray head = file.peek(64 * 1024);
+    const QByteArray head = file.peek(64 * 1024);  // from the start: nothing has been read yet
     qsizetype at = 12;
     while (at + 8 <= head.size()) {
         const QByteArray fourcc = head.mid(at, 4);
@@ -204,6 +204,7 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
         return true;
     }();
     Q_UNUSED(limited);
+    result.lossy = format == "jpeg" || (format == "webp" && webpIsLossy(file));  // asked before any decode reads
     QImageReader reader(&file, format);
     reader.setAutoTransform(true);
     // The readers' complaints, from the header on, are counted here rather
@@ -228,7 +229,6 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     }
     const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
-    result.lossy = format == "jpeg" || (format == "webp" && webpIsLossy(file));
     result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(image)));
     return result;
 }

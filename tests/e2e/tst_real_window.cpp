@@ -160,6 +160,21 @@ class TestRealWindow : public QObject {
         return image.convertToFormat(QImage::Format_RGB32);
     }
 
+    // A drag with the first button from a screen point through each of
+    // `steps` (offsets from it), released at the last.
+    void dragMouse(QPoint from, const QList<QPoint>& steps)
+    {
+        xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())});
+        xdotool({"mousedown", "1"});
+        QTest::qWait(100);
+        for (const QPoint step : steps) {
+            xdotool({"mousemove", QString::number(from.x() + step.x()), QString::number(from.y() + step.y())});
+            QTest::qWait(120);
+        }
+        xdotool({"mouseup", "1"});
+        QTest::qWait(200);
+    }
+
     // The drawing area of a picture box whose outer top-left corner is at
     // client point `box`, as the screen shows it.
     QImage shown(QPoint box, QSize size) { return screenshot().copy(QRect(client_ + box + QPoint(2, 2), size)); }
@@ -240,16 +255,7 @@ private slots:
         openThroughDialog("ctrl+shift+F2", file("pictura.bmp"));
         key("shift+F3");
         // Drag the frame 20 right and 10 down, from a point inside it.
-        const QPoint inside = client_ + QPoint(640 + 2 + 10, 80 + 2 + 10);
-        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y())});
-        xdotool({"mousedown", "1"});
-        QTest::qWait(100);
-        xdotool({"mousemove", QString::number(inside.x() + 12), QString::number(inside.y() + 5)});
-        QTest::qWait(100);
-        xdotool({"mousemove", QString::number(inside.x() + 20), QString::number(inside.y() + 10)});
-        QTest::qWait(100);
-        xdotool({"mouseup", "1"});
-        QTest::qWait(200);
+        dragMouse(client_ + QPoint(640 + 2 + 10, 80 + 2 + 10), {{12, 5}, {20, 10}});
         key("shift+F8");
         const QImage saved = savedBitmap("Stn000pictura.bmp");
         QImage framed = picture.copy();
@@ -281,14 +287,7 @@ private slots:
         openThroughDialog("shift+F2", file("rama.jpg"));
         openThroughDialog("ctrl+shift+F2", file("vacanta.bmp"));
         key("shift+F3");
-        const QPoint inside = client_ + QPoint(640 + 2 + 120, 80 + 2 + 90);
-        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y())});
-        xdotool({"mousedown", "1"});
-        QTest::qWait(100);
-        xdotool({"mousemove", QString::number(inside.x() + 12), QString::number(inside.y() + 6)});
-        QTest::qWait(150);
-        xdotool({"mouseup", "1"});
-        QTest::qWait(200);
+        dragMouse(client_ + QPoint(640 + 2 + 120, 80 + 2 + 90), {{12, 6}});
         key("shift+F8");
         const QImage saved = savedBitmap("Stn000vacanta.bmp");
         QCOMPARE(saved.size(), QSize(w, h));

@@ -313,6 +313,27 @@ private slots:
         }
     }
 
+    void lossyFilesAreTold()
+    {
+        const QDir d(dir_.path());
+        const QImage image = testing::patternImage(24, 16, 2);
+        const struct {
+            const char* name;
+            const char* format;
+            int quality;
+            bool lossy;
+        } cases[] = {{"a.jpg", "jpeg", 90, true}, {"a.webp", "webp", 80, true}, {"b.webp", "webp", 100, false},
+                     {"a.png", "png", -1, false}, {"a.bmp", "bmp", -1, false}};
+        for (const auto& c : cases) {
+            const QString file = d.filePath(QString::fromLatin1(c.name));
+            if (!image.save(file, c.format, c.quality))
+                QSKIP("this Qt has no WebP writer");
+            const LoadResult r = loadPicture(file);
+            QVERIFY2(r.picture, c.name);
+            QCOMPARE(r.lossy, c.lossy);
+        }
+    }
+
     void cameraOrientationIsApplied()
     {
         QImage stored(32, 16, QImage::Format_RGB32);
