@@ -366,6 +366,20 @@ private slots:
                 QStringLiteral("opacity %1").arg(a));
             if (QTest::currentTestFailed())
                 return;
+            // Stretched from half the size: each pixel against the one it samples.
+            checkAgainstExact(
+                base,
+                [&](PixelBuffer& dst) {
+                    QVERIFY(raster::AlphaBlend(dst.bitmap(), 0, 0, 256, 97, src.bitmap(), 0, 0, 128, 48,
+                                               raster::packBlendFunction(0, 0, std::uint8_t(a), raster::AC_SRC_ALPHA)));
+                },
+                [&](int x, int y, int c) {
+                    const int sx = (2 * x + 1) * 128 / 512, sy = (2 * y + 1) * 48 / 194;
+                    return overExact(channel(src.at(sx, sy), c), double(sx), channel(base.at(x, y), c), a);
+                },
+                QStringLiteral("opacity %1, stretched").arg(a));
+            if (QTest::currentTestFailed())
+                return;
         }
     }
 
@@ -425,6 +439,24 @@ private slots:
                                     raster::pixel::keyDistance(p, key), inner, outer);
             },
             QStringLiteral("soft key"));
+        if (QTest::currentTestFailed())
+            return;
+        // Stretched from a smaller source (the key refuses mirrored extents:
+        // frames are mirrored by the copy): each destination pixel against
+        // the source pixel whose centre it samples.
+        const int sw = 71, sh = 29;
+        const auto sampled = [](int i, int source, int target) { return (2 * i + 1) * source / (2 * target); };
+        checkAgainstExact(
+            base,
+            [&](PixelBuffer& dst) {
+                QVERIFY(raster::TransparentBlt(dst.bitmap(), 0, 0, 203, 61, src.bitmap(), 0, 0, sw, sh, soft));
+            },
+            [&](int x, int y, int c) {
+                const Pixel p = src.at(sampled(x, sw, 203), sampled(y, sh, 61));
+                return softKeyExact(channel(p, c), channel(key, c), channel(base.at(x, y), c),
+                                    raster::pixel::keyDistance(p, key), inner, outer);
+            },
+            QStringLiteral("soft key, stretched"));
     }
 
     void softKeyEdgesAreExact()
