@@ -31,7 +31,8 @@ struct Kernels {
     // elsewhere; u may be d itself (then without streaming).
     void (*key)(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool stream);
     // Every channel of d becomes pixel::over(s, sa, u, alpha): s is
-    // premultiplied, sa its alpha; u may be d itself (then without streaming).
+    // premultiplied, sa its alpha; u may be d itself, where at full
+    // opacity clear pixels are not written.
     void (*over)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);
     // Every channel of d becomes pixel::softKeyed(s, key, u, alpha of s);
     // u may be d itself (then without streaming).

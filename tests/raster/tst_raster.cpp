@@ -564,6 +564,37 @@ private slots:
             QVERIFY(got == overExpected);
             QVERIFY(keyed == keyedExpected);
         });
+        // A premultiplied source laid by its alpha, in place and over the
+        // picture, and the soft key over it.
+        PixelBuffer soft(2101, 2003, 5);
+        soft.randomisePremultiplied(rng);
+        const std::uint32_t byAlpha = raster::packBlendFunction(0, 0, 255, raster::AC_SRC_ALPHA);
+        const raster::SoftKey near{key, 20, 60};
+        const auto alphaDraws = [&](PixelBuffer& into, bool reference) {
+            const raster::Bitmap d = into.bitmap(), u = under.bitmap(), s = soft.bitmap();
+            PixelBuffer overUnder = into, keyedSoft = into;
+            if (reference) {
+                raster::reference::AlphaBlend(d, 2, 0, 2101, 2003, s, 0, 0, 2101, 2003, byAlpha);
+                raster::reference::AlphaBlendOver(overUnder.bitmap(), u, 0, 1, 2100, 2002, s, 1, 0, 2100, 2002, byAlpha);
+                raster::reference::TransparentBltOver(keyedSoft.bitmap(), u, 1, 2, 2100, 2000, src.bitmap(), 0, 1, 2100,
+                                                      2000, near);
+            } else {
+                raster::AlphaBlend(d, 2, 0, 2101, 2003, s, 0, 0, 2101, 2003, byAlpha);
+                raster::AlphaBlendOver(overUnder.bitmap(), u, 0, 1, 2100, 2002, s, 1, 0, 2100, 2002, byAlpha);
+                raster::TransparentBltOver(keyedSoft.bitmap(), u, 1, 2, 2100, 2000, src.bitmap(), 0, 1, 2100, 2000, near);
+            }
+            return std::pair{overUnder, keyedSoft};
+        };
+        PixelBuffer inPlaceExpected = dst;
+        const auto [overUnderExpected, softExpected] = alphaDraws(inPlaceExpected, true);
+        forEachImplementation([&](Implementation) {
+            PixelBuffer got = dst;
+            const auto [overUnder, keyedSoft] = alphaDraws(got, false);
+            QVERIFY(got.fenceIntact() && overUnder.fenceIntact() && keyedSoft.fenceIntact());
+            QVERIFY(got == inPlaceExpected);
+            QVERIFY(overUnder == overUnderExpected);
+            QVERIFY(keyedSoft == softExpected);
+        });
     }
 
     void mirroredCopyReversesColumnsAndRows()
