@@ -68,6 +68,13 @@ AboutWindow::AboutWindow(Services services)
     auto* sysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
     sysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
     sysInfo->setGeometry(284, 205, 83, 23);
+    // A caption wider than its button in the font in use widens the button
+    // to the left: the right edges stay aligned with the window's margin.
+    for (QPushButton* b : {ok, sysInfo}) {
+        const int needed = b->sizeHint().width();
+        if (needed > b->width())
+            b->setGeometry(b->geometry().right() + 1 - needed, b->y(), needed, b->height());
+    }
     connect(ok, &QPushButton::clicked, this, &AboutWindow::cmdOK_Click);
     connect(sysInfo, &QPushButton::clicked, this, &AboutWindow::cmdSysInfo_Click);
 

@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <algorithm>
+#include <vector>
 
 namespace tarvex {
 
@@ -21,6 +23,8 @@ constexpr ButtonLayout kButtons[] = {
     {"Command2", "Adauga Rama", {144, 16, 121, 33}},
 };
 
+constexpr int kDesignWidth = 401;
+
 }  // namespace
 
 Chooser::Chooser() : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -28,8 +32,6 @@ Chooser::Chooser() : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt:
 {
     setObjectName(QStringLiteral("Dialog"));
     setWindowTitle(QStringLiteral("Alegeti o optiune"));
-    setFixedSize(401, 75);
-    setGeometry(184, 250, 401, 75);
     QPushButton* previous = nullptr;
     for (const ButtonLayout& button : kButtons) {
         auto* b = new QPushButton(QString::fromLatin1(button.caption), this);
@@ -41,10 +43,38 @@ Chooser::Chooser() : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt:
             setTabOrder(previous, b);
         previous = b;
     }
+    const int width = widenToCaptions();
+    setFixedSize(width, 75);
+    setGeometry(184, 250, width, 75);
     connect(button("Command1"), &QPushButton::clicked, this, &Chooser::Command1_Click);
     connect(button("Command2"), &QPushButton::clicked, this, &Chooser::Command2_Click);
     connect(button("CancelButton"), &QPushButton::clicked, this, &Chooser::CancelButton_Click);
     button("CancelButton")->setFocus();
+}
+
+// A caption wider than its button's design width in the font in use (the
+// design's font is rarely the platform's) widens the button. The buttons
+// keep their order from left to right and at least the design's gaps
+// between them; the window grows to hold the last one with the design's
+// margin. Returns the window's width.
+int Chooser::widenToCaptions()
+{
+    std::vector<const ButtonLayout*> leftToRight;
+    for (const ButtonLayout& b : kButtons)
+        leftToRight.push_back(&b);
+    std::sort(leftToRight.begin(), leftToRight.end(),
+              [](const ButtonLayout* a, const ButtonLayout* b) { return a->geometry.x() < b->geometry.x(); });
+    int right = 0, designRight = 0;
+    for (const ButtonLayout* layout : leftToRight) {
+        QPushButton* b = button(layout->name);
+        const int gap = layout->geometry.x() - designRight;
+        const int x = std::max(layout->geometry.x(), right + gap);
+        const int w = std::max(layout->geometry.width(), b->sizeHint().width());
+        b->setGeometry(x, layout->geometry.y(), w, layout->geometry.height());
+        right = x + w;
+        designRight = layout->geometry.right() + 1;
+    }
+    return std::max(kDesignWidth, right + (kDesignWidth - designRight));
 }
 
 QPushButton* Chooser::button(const char* name) const

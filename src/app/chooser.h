@@ -20,6 +20,9 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    int widenToCaptions();
 };
 
 }  // namespace tarvex

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 
 #include "icons.h"
 #include "main_window_texts.h"
@@ -177,6 +178,10 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(13.5);
     label1_->setFont(font);
+    // A caption wider than the label in the font in use widens it to the
+    // left, keeping its gap to the scroll bar.
+    if (const int needed = label1_->sizeHint().width(); needed > label1_->width())
+        label1_->setGeometry(label1_->geometry().right() + 1 - needed, label1_->y(), needed, label1_->height());
     // Above every picture box, so a picture never hides the blend control.
     hscroll1_->raise();
     label1_->raise();
@@ -209,7 +214,8 @@ void MainWindow::buildToleranceControl(QWidget* client)
     keyToleranceLabel_->setObjectName(QStringLiteral("LabelKeyTolerance"));
     keyToleranceLabel_->setAutoFillBackground(true);
     keyToleranceLabel_->setAlignment(Qt::AlignCenter);
-    keyToleranceLabel_->setGeometry(344, 648, 170, 33);
+    const int labelWidth = std::max(170, keyToleranceLabel_->sizeHint().width() + 8);
+    keyToleranceLabel_->setGeometry(514 - labelWidth, 648, labelWidth, 33);
     keyTolerance_ = new QSpinBox(client);
     keyTolerance_->setObjectName(QStringLiteral("KeyTolerance"));
     keyTolerance_->setRange(Workspace::kAutomaticTolerance, 255);

@@ -41,6 +41,10 @@ void Shell::enterMode(bool mixing)
     workspace_.MixMode = mixing ? kTrue : kFalse;
     main_->setMixingMode(mixing);
     chooser_->hide();
+    // The keys work at once: F2 opens a picture without a click first,
+    // with a window manager or without one.
+    main_->raise();
+    main_->activateWindow();
     if (!pending_.isEmpty()) {
         // From the event loop, once the window is on the screen: a message
         // about a file then stands over the window it belongs to.

@@ -176,6 +176,10 @@ private slots:
             QCOMPARE(w->size(), QSize(382, 237));
             QCOMPARE(w->focusWidget(), w->findChild<QPushButton*>("cmdOK"));
             QCOMPARE(w->findChild<QPushButton*>("cmdSysInfo")->text(), QStringLiteral("&System Info..."));
+            for (const QPushButton* b : w->findChildren<QPushButton*>()) {  // no caption clipped
+                QVERIFY2(b->sizeHint().width() <= b->width(), qPrintable(b->objectName()));
+                QCOMPARE(b->geometry().right(), 366);
+            }
             if (key == 0) {
                 w->activateWindow();
                 QTest::keyClick(w, Qt::Key_S, Qt::AltModifier);  // the button's access key
