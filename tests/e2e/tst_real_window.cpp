@@ -115,7 +115,9 @@ class TestRealWindow : public QObject {
     void focusMain() { click(client_ + QPoint(5, 85)); }
     void clickToolbarButton(int index) { click(client_ + QPoint(2 + (index - 1) * 71 + 35, 38)); }
 
-    void startAndChoose(int chooserButtonX, const QStringList& arguments = {})
+    // Starts the program and picks a mode in the chooser; then, unless
+    // `click` is false, clicks an empty spot of the main window.
+    void startAndChoose(int chooserButtonX, const QStringList& arguments = {}, bool click = true)
     {
         program_.setProgram(QStringLiteral(TARVEX_BINARY));
         program_.setArguments(arguments);
@@ -124,8 +126,9 @@ class TestRealWindow : public QObject {
         QVERIFY(program_.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 15000);
         const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
-        QCOMPARE(chooser.size(), QSize(401, 75));
-        click(chooser.topLeft() + QPoint(chooserButtonX, 32));
+        QCOMPARE(chooser.height(), 75);
+        QVERIFY(chooser.width() >= 401);  // wider where a caption needs it
+        this->click(chooser.topLeft() + QPoint(chooserButtonX, 32));
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("VarAdidezid").isEmpty(), 15000);
         QTRY_VERIFY(windowNamed("Alegeti o optiune").isEmpty());
         main_ = windowNamed("VarAdidezid");
@@ -135,7 +138,8 @@ class TestRealWindow : public QObject {
         QTRY_COMPARE(geometryOf(main_).height() - 746 >= 0, true);
         client_ = window.topLeft() + QPoint(0, geometryOf(main_).height() - 746);
         QTRY_COMPARE(screenshot().pixel(client_ + QPoint(1150, 720)), qRgb(0, 0, 255));
-        focusMain();
+        if (click)
+            focusMain();
     }
 
     // Opens a file through the real dialog: the command's keys, then the
@@ -212,7 +216,12 @@ private slots:
 
     void chooserMainWindowAndExit()
     {
-        startAndChoose(16 + 56);  // "Mixeaza Poze"
+        startAndChoose(16 + 56, {}, false);  // "Mixeaza Poze"
+        // The keys work at once, with no click on the window first.
+        key("F2");
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Open").isEmpty(), 10000);
+        key("Escape");
+        QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Open").isEmpty(), 10000);
         endProgram();
     }
 
