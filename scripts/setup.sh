@@ -9,7 +9,7 @@ packages=(
   libbenchmark-dev
   clang libclang-rt-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core
-  desktop-file-utils appstream
+  desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
