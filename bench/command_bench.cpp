@@ -19,6 +19,7 @@
 
 #include "imaging/image_commands.h"
 #include "view/fit.h"
+#include "view/live_blend.h"
 #include "view/shown_image.h"
 #include "workspace/picture_commands.h"
 
@@ -137,6 +138,21 @@ void dragView(benchmark::State& state, int w, int h, bool alpha)
         b.commands.Picture2_MouseMove(1, 0, float(10 + (i & 31)), float(10 + (i & 15)));
         benchmark::DoNotOptimize(shown.reduced(b.ws.Picture2, fit.inner).constBits());
     }
+}
+
+// One step of the blend's thumb as the window shows it: the two pictures
+// as shown, blended at the thumb's value, at the reduced box's size scaled
+// by k (2 for a window twice the design size, or a 2x screen).
+void liveBlendView(benchmark::State& state, int w, int h, int k)
+{
+    Bench b(w, h, w, h, false);
+    view::LiveBlend live;
+    const view::Fit fit = view::fitInto(b.ws.Picture2, view::kPictureBoxPlace);
+    const QSize shown = fit.inner * k;
+    benchmark::DoNotOptimize(live.at(b.ws.Picture1, b.ws.Picture4, shown, 1).constBits());
+    int v = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(live.at(b.ws.Picture1, b.ws.Picture4, shown, 1 + (v++ & 127)).constBits());
 }
 
 // The first run of a command on freshly opened pictures: only the command
@@ -288,6 +304,10 @@ int main(int argc, char** argv)
         add("drag/tarvex/" + s, drag, w, h);
         add("drag_view/tarvex/" + s, dragView, w, h, false);
         add("drag_view_alpha/tarvex/" + s, dragView, w, h, true);
+        if (w == 6000) {
+            add("live_blend_view/tarvex/" + s + "/k1", liveBlendView, w, h, 1);
+            add("live_blend_view/tarvex/" + s + "/k2", liveBlendView, w, h, 2);
+        }
         add("fault/bound/" + s, faultBound, w, h);
         add("first_mix/tarvex/" + s, firstRun<void (*)(Bench&)>, w, h, false, [](Bench& b) {
             b.ws.HScroll1.Value = 100;

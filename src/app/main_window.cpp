@@ -163,6 +163,10 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     hscroll1_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, as in the layout
     hscroll1_->setAccessibleName(text(mainTexts::kScrollName));
     connect(hscroll1_, &QScrollBar::valueChanged, this, &MainWindow::HScroll1_Change);
+    connect(hscroll1_, &QScrollBar::sliderMoved, this, &MainWindow::HScroll1_Scroll);
+    // Released where it started, the thumb changes no value: the model's
+    // picture is shown again all the same.
+    connect(hscroll1_, &QScrollBar::sliderReleased, this, [this] { boxes_[4]->showInstead(nullptr); });
     boxes_[1] = box(ws_.Picture3);
     toolbar2_ = buildToolbar(2);
     toolbar1_ = buildToolbar(1);
@@ -294,9 +298,23 @@ void MainWindow::Form_KeyDown(int keyCode, int shift)
 
 void MainWindow::HScroll1_Change(int value)
 {
+    boxes_[4]->showInstead(nullptr);
     ws_.HScroll1.Value = value;
     images_.HScroll1_Change();
     render();
+}
+
+void MainWindow::HScroll1_Scroll(int value)
+{
+    boxes_[4]->showInstead(&liveBlend_.at(ws_.Picture1, ws_.Picture4, boxes_[4]->fit().inner, value));
+    describeOpacity(value);
+}
+
+void MainWindow::describeOpacity(int value)
+{
+    const QString text = QStringLiteral("%1 / %2").arg(value).arg(ScrollBarState::Max);
+    hscroll1_->setToolTip(text);
+    label1_->setAccessibleDescription(text);
 }
 
 void MainWindow::KeyTolerance_Change(int value)
@@ -355,6 +373,8 @@ void MainWindow::render()
         const QSignalBlocker quiet(hscroll1_);
         hscroll1_->setValue(ws_.HScroll1.Value);
     }
+    if (!hscroll1_->isSliderDown())
+        describeOpacity(ws_.HScroll1.Value);
     describeBoxes();
 }
 

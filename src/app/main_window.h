@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "imaging/image_commands.h"
+#include "view/live_blend.h"
 #include "workspace/picture_commands.h"
 #include "workspace/prompts.h"
 
@@ -42,6 +43,8 @@ public:
     void Toolbar2_ButtonClick(int index) { run(toolbarCommand(2, index)); }
     void Form_KeyDown(int keyCode, int shift);
     void HScroll1_Change(int value);
+    // The thumb dragged, not yet released: the shown composite follows it.
+    void HScroll1_Scroll(int value);
     void KeyTolerance_Change(int value);
 
     // Brings every widget in line with the workspace.
@@ -83,6 +86,7 @@ private:
     void onMouse(int kind, Qt::MouseButtons buttons, float x, float y);
     void onDrop(bool first, const QList<QUrl>& urls);
     void describeBoxes();
+    void describeOpacity(int value);
 
     Workspace& ws_;
     ShellCommand shell_;
@@ -96,6 +100,7 @@ private:
     std::array<PictureBox*, 6> boxes_{};
     QScrollBar* hscroll1_ = nullptr;
     QLabel* label1_ = nullptr;
+    view::LiveBlend liveBlend_;
     QSpinBox* keyTolerance_ = nullptr;
     QLabel* keyToleranceLabel_ = nullptr;
     QFileDialog* cdlg_ = nullptr;

@@ -30,6 +30,14 @@ void PictureBox::sync(QSize clientArea)
     }
 }
 
+void PictureBox::showInstead(const QImage* image)
+{
+    if (!image && !instead_)
+        return;
+    instead_ = image;
+    update();
+}
+
 void PictureBox::setDropHandler(DropHandler handler)
 {
     drop_ = std::move(handler);
@@ -43,7 +51,9 @@ void PictureBox::paintEvent(QPaintEvent*)
     p.fillRect(r, QColor::fromRgb(kBlankColour));
     if (surface_->hasAlpha() && !surface_->isBlank())
         p.fillRect(QRect(QPoint(kBorder, kBorder), fit_.inner), view::transparencyBrush());
-    if (fit_.reduced)
+    if (instead_)
+        p.drawImage(QPoint(kBorder, kBorder), *instead_);
+    else if (fit_.reduced)
         p.drawImage(QPoint(kBorder, kBorder), shown_.reduced(*surface_, fit_.inner));
     else if (!surface_->isBlank())  // a blank box is all fill colour: no image is made for it
         p.drawImage(QPoint(kBorder, kBorder), surface_->image());

@@ -29,6 +29,9 @@ public:
     const view::Fit& fit() const { return fit_; }
 
     void setMouseHandler(MouseHandler handler) { mouse_ = std::move(handler); }
+    // Shows `image` (of the shown drawing area's size) instead of the
+    // surface until called with null: a preview the model does not hold.
+    void showInstead(const QImage* image);
     void setDropHandler(DropHandler handler);
 
 protected:
@@ -47,6 +50,7 @@ private:
     quint64 shownRevision_ = 0;
     view::Fit fit_;
     view::ShownImage shown_;
+    const QImage* instead_ = nullptr;
     // Moves are handled once the events queued before them are: of a run of
     // moves only the last is drawn, so a slow step never builds a backlog.
     std::optional<std::pair<Qt::MouseButtons, QPointF>> pendingMove_;

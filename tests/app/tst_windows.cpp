@@ -354,6 +354,44 @@ private slots:
         QCOMPARE(ws.Picture2.image().pixel(1, 1), qRgb(51, 51, 51));
     }
 
+    void draggedThumbShowsTheBlendAndTheReleaseMakesIt()
+    {
+        shell_->Command1_Click();
+        Workspace& ws = shell_->workspace();
+        ws.Picture1.setPicture(std::make_shared<const QImage>(testing::filledImage(8, 6, qRgb(255, 255, 255))));
+        ws.Picture2.setPicture(std::make_shared<const QImage>(testing::filledImage(8, 6, qRgb(0, 0, 0))));
+        ws.Picture4.setPicture(ws.Picture2.picture());
+        main()->run(Command::VarAdidezid);
+        auto* scroll = control<QScrollBar>("HScroll1");
+        QSignalSpy changes(scroll, &QScrollBar::valueChanged);
+        const QImage model = ws.Picture2.image().copy();
+        const auto shownAt = [&](QPoint p) { return control("Picture2")->grab().toImage().pixel(p + QPoint(2, 2)); };
+        scroll->setSliderDown(true);
+        scroll->setSliderPosition(51);  // dragged, not released
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(ws.Picture2.image(), model);  // the model is not drawn
+        QCOMPARE(shownAt({3, 3}), qRgb(51, 51, 51));
+        QCOMPARE(scroll->toolTip(), QStringLiteral("51 / 255"));
+        QCOMPARE(control("Label1")->accessibleDescription(), QStringLiteral("51 / 255"));
+        scroll->setSliderPosition(200);
+        QCOMPARE(shownAt({3, 3}), qRgb(200, 200, 200));
+        scroll->setSliderDown(false);  // released: the change runs once
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(ws.BlendArgsPacked, 200 * 65536);
+        QCOMPARE(ws.Picture2.image().pixel(3, 3), qRgb(200, 200, 200));
+        QCOMPARE(shownAt({3, 3}), qRgb(200, 200, 200));
+        // Dragged away and back to where it was: nothing changes, and the
+        // model's picture is shown again.
+        scroll->setSliderDown(true);
+        scroll->setSliderPosition(20);
+        scroll->setSliderPosition(200);
+        scroll->setSliderDown(false);
+        QCOMPARE(changes.count(), 1);
+        ws.Picture2.setPicture(std::make_shared<const QImage>(testing::filledImage(8, 6, qRgb(9, 9, 9))));
+        main()->render();
+        QCOMPARE(shownAt({3, 3}), qRgb(9, 9, 9));
+    }
+
     void queuedMouseMovesAreDrawnOnce()
     {
         shell_->Command2_Click();

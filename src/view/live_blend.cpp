@@ -1,0 +1,49 @@
+#include "live_blend.h"
+
+#include <algorithm>
+
+#include "raster/raster.h"
+
+namespace tarvex::view {
+
+void shownAt(const Surface& surface, QImage& into, QSize size)
+{
+    const QImage::Format format = surface.hasAlpha() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (into.size() != size || into.format() != format)
+        into = QImage(size, format);
+    if (into.isNull())
+        return;
+    if (surface.isBlank()) {
+        into.fill(kBlankColour);
+        return;
+    }
+    const raster::Bitmap from = surface.source(), to = pixelsOf(into);
+    if (size.width() <= from.width && size.height() <= from.height)
+        raster::ReduceArea(to, from);
+    else
+        raster::StretchBlt(to, 0, 0, to.width, to.height, from, 0, 0, from.width, from.height);
+}
+
+const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize size, int value)
+{
+    if (clean_.size() != size || cleanRevision_ != clean.revision()) {
+        shownAt(clean, clean_, size);
+        cleanRevision_ = clean.revision();
+    }
+    if (first_.size() != size || firstRevision_ != first.revision()) {
+        shownAt(first, first_, size);
+        firstRevision_ = first.revision();
+    }
+    if (blended_.size() != size)
+        blended_ = QImage(size, QImage::Format_RGB32);
+    if (blended_.isNull() || clean_.isNull() || first_.isNull())
+        return blended_;
+    // The clean picture and the first over it in one pass, as the command does.
+    const std::uint8_t format = first.hasAlpha() ? raster::AC_SRC_ALPHA : 0;
+    raster::AlphaBlendOver(pixelsOf(blended_), pixelsOf(clean_), 0, 0, size.width(), size.height(), pixelsOf(first_), 0,
+                           0, first_.width(), first_.height(),
+                           raster::packBlendFunction(0, 0, std::uint8_t(std::clamp(value, 0, 255)), format));
+    return blended_;
+}
+
+}  // namespace tarvex::view
