@@ -586,7 +586,9 @@ private slots:
             return std::pair{overUnder, keyedSoft};
         };
         PixelBuffer inPlaceExpected = dst;
-        const auto [overUnderExpected, softExpected] = alphaDraws(inPlaceExpected, true);
+        const auto expectedDraws = alphaDraws(inPlaceExpected, true);  // no bindings: lambdas below read them
+        const PixelBuffer& overUnderExpected = expectedDraws.first;
+        const PixelBuffer& softExpected = expectedDraws.second;
         forEachImplementation([&](Implementation) {
             PixelBuffer got = dst;
             const auto [overUnder, keyedSoft] = alphaDraws(got, false);
