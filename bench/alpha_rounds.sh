@@ -15,7 +15,8 @@ cmake --build build -j2 --target raster_bench > /dev/null
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 for round in $(seq "$rounds"); do
-  build/bench/raster_bench --benchmark_filter='^(over|over_up2|key|key_up2|keysoft|keysoft_up2)/[a-z]+/(4000x3000|6000x4000)$' \
+  build/bench/raster_bench \
+    --benchmark_filter='^((over|over_up2)/[a-z]+|(key|key_up2|keysoft|keysoft_up2)/tarvex)/(4000x3000|6000x4000)$' \
     --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true 2> /dev/null |
     awk -v r="$round" '/_median/ { sub("_median", "", $1); print r, $1, $2 }' >> "$out"
 done
