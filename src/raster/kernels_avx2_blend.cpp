@@ -162,24 +162,17 @@ void overRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bo
     if (alpha == 255 && u == d) {
         // In place, a clear group leaves the destination as it is: not even
         // written, so a frame's window costs only the reading of the frame.
-        // The others may bypass the cache, from the row's first 32-byte
-        // boundary on.
-        const int head = stream ? headToAlignment(d, n) : 0;
-        const bool streamed = stream && (reinterpret_cast<std::uintptr_t>(d + head) & 31u) == 0;
-        const auto eight = [&](const Pixel* sp, const Pixel* up) { return overOrCopy8(load(sp), load(up)); };
+        // (Streaming these writes past the cache measured no faster: the
+        // skipped groups leave the streamed lines part-written.)
         int k = 0;
-        if (streamed && head > 0)
-            piece(0, head, eight), k = head;
         for (; k + kLanes <= n; k += kLanes) {
             const __m256i sv = load(s + k);
             const Cover cover = coverOf(sv);
-            if (cover == Cover::Clear)
-                continue;
-            const __m256i out = cover == Cover::Opaque ? sv : over8(sv, load(d + k));
-            streamed ? streamStore(d + k, out) : store(d + k, out);
+            if (cover != Cover::Clear)
+                store(d + k, cover == Cover::Opaque ? sv : over8(sv, load(d + k)));
         }
         if (k < n)
-            piece(k, n - k, eight);
+            piece(k, n - k, [&](const Pixel* sp, const Pixel* up) { return overOrCopy8(load(sp), load(up)); });
         return;
     }
     if (alpha == 255) {

@@ -272,14 +272,9 @@ bool AlphaBlend(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap&
         stretchCopy(*k, dst, src, m);
         return true;
     }
-    // In place, source-over writes only where the source is not clear:
-    // those writes bypass the cache when the picture is larger than it.
-    const bool stream = b.sourceAlpha && streams(m);
     const auto row = b.sourceAlpha ? k->over : k->blend;
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
-                      [&](int, Pixel* d, const Pixel* s, int n) { row(d, s, d, n, b.opacity, stream); });
-    if (stream)
-        k->fence();
+                      [&](int, Pixel* d, const Pixel* s, int n) { row(d, s, d, n, b.opacity, false); });
     return true;
 }
 
