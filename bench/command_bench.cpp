@@ -131,12 +131,12 @@ void dragView(benchmark::State& state, int w, int h, bool alpha)
     view::ShownImage shown;
     const view::Fit fit = view::fitInto(b.ws.Picture2, view::kPictureBoxPlace);
     b.commands.Picture2_MouseMove(1, 0, 11, 11);
-    shown.reduced(b.ws.Picture2, fit.inner);
+    shown.sized(b.ws.Picture2, fit.inner);
     int i = 0;
     for (auto _ : state) {
         ++i;
         b.commands.Picture2_MouseMove(1, 0, float(10 + (i & 31)), float(10 + (i & 15)));
-        benchmark::DoNotOptimize(shown.reduced(b.ws.Picture2, fit.inner).constBits());
+        benchmark::DoNotOptimize(shown.sized(b.ws.Picture2, fit.inner).constBits());
     }
 }
 

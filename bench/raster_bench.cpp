@@ -1,8 +1,9 @@
 // The raster primitives against memcpy of the destination bytes (the bound)
 // and against Qt's painter doing the same work, and pixman's where it is
 // installed (source-over only). Names: OP/IMPL/WxH, where WxH is the
-// destination size (the source size for fit, the reduction of a photo into
-// a 640 x 480 box, against QImage's smooth scaling).
+// destination size (the source size for fit and fit_2x, the reduction of a
+// photo into a 640 x 480 box or, on a 2x screen, 1280 x 960, against
+// QImage's smooth scaling).
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -236,17 +237,18 @@ void memcpyBound(benchmark::State& state, int w, int h)
     }
 }
 
-// The largest size with the source's proportions inside 640 x 480, as a
-// reduced box shows a photo.
-QSize fitSize(int w, int h)
+// The largest size with the source's proportions inside 640 x 480 times
+// k, as a reduced box shows a photo (k = 2 on a screen of twice the density
+// or in a window twice the size drawn).
+QSize fitSize(int w, int h, int k)
 {
-    const double s = std::min(640.0 / w, 480.0 / h);
+    const double s = std::min(640.0 * k / w, 480.0 * k / h);
     return {std::max(1, int(w * s)), std::max(1, int(h * s))};
 }
 
-void fitTarvex(benchmark::State& state, int w, int h)
+void fitTarvex(benchmark::State& state, int w, int h, int k)
 {
-    QImage src = picture(w, h, 1), dst(fitSize(w, h), QImage::Format_RGB32);
+    QImage src = picture(w, h, 1), dst(fitSize(w, h, k), QImage::Format_RGB32);
     const raster::Bitmap d = bitmap(dst), sb = bitmap(src);
     for (auto _ : state) {
         raster::ReduceArea(d, sb);
@@ -254,10 +256,10 @@ void fitTarvex(benchmark::State& state, int w, int h)
     }
 }
 
-void fitQSmooth(benchmark::State& state, int w, int h)
+void fitQSmooth(benchmark::State& state, int w, int h, int k)
 {
     const QImage src = picture(w, h, 1);
-    const QSize size = fitSize(w, h);
+    const QSize size = fitSize(w, h, k);
     for (auto _ : state)
         benchmark::DoNotOptimize(src.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
@@ -284,12 +286,14 @@ int registerAll()
                     ->Unit(benchmark::kMillisecond);
 #endif
         }
-        if (w >= 1920) {  // a photo reduced into a 640 x 480 box; WxH is the source
+        if (w >= 1920) {  // a photo reduced into a 640 x 480 box, or 1280 x 960; WxH is the source
             // Both spread the work over the cores: wall time is what counts.
-            benchmark::RegisterBenchmark(("fit/tarvex/" + size).c_str(), fitTarvex, w, h)
-                ->Unit(benchmark::kMillisecond)->UseRealTime();
-            benchmark::RegisterBenchmark(("fit/qsmooth/" + size).c_str(), fitQSmooth, w, h)
-                ->Unit(benchmark::kMillisecond)->UseRealTime();
+            for (const auto& [k, name] : {std::pair{1, "fit"}, std::pair{2, "fit_2x"}}) {
+                benchmark::RegisterBenchmark((std::string(name) + "/tarvex/" + size).c_str(), fitTarvex, w, h, k)
+                    ->Unit(benchmark::kMillisecond)->UseRealTime();
+                benchmark::RegisterBenchmark((std::string(name) + "/qsmooth/" + size).c_str(), fitQSmooth, w, h, k)
+                    ->Unit(benchmark::kMillisecond)->UseRealTime();
+            }
         }
         benchmark::RegisterBenchmark(("pixel/tarvex/" + size).c_str(), [w = w, h = h](benchmark::State& state) {
             QImage img = picture(w, h, 3);

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <algorithm>
@@ -25,6 +27,9 @@ namespace {
 
 constexpr QSize kClientSize(1272, 746);
 constexpr int kToolbarHeight = 76;
+// How long a window's size must stay put before the resampled boxes are
+// made at it: longer than the steps of a dragged window edge.
+constexpr int kSettleMs = 150;
 
 QString text(const char* latin1)
 {
@@ -89,6 +94,11 @@ MainWindow::MainWindow(Workspace& workspace, ShellCommand shell)
     cdlg_->setAcceptMode(QFileDialog::AcceptOpen);
     cdlg_->setFileMode(QFileDialog::ExistingFile);
     cdlg_->setNameFilter(qtNameFilter(text(mainTexts::kCdlgFilter)));
+
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(kSettleMs);
+    connect(settle_, &QTimer::timeout, this, &MainWindow::render);
 
     client->resize(kClientSize);
     resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
@@ -189,6 +199,8 @@ void MainWindow::buildPictureBoxes(QWidget* client)
     // Above every picture box, so a picture never hides the blend control.
     hscroll1_->raise();
     label1_->raise();
+    keepDesignPlace(hscroll1_);
+    keepDesignPlace(label1_);
 
     boxes_[4]->setMouseHandler([this](PictureBox::MouseEvent kind, Qt::MouseButtons b, float x, float y) {
         onMouse(int(kind), b, x, y);
@@ -233,6 +245,8 @@ void MainWindow::buildToleranceControl(QWidget* client)
     connect(keyTolerance_, &QSpinBox::valueChanged, this, &MainWindow::KeyTolerance_Change);
     keyToleranceLabel_->raise();
     keyTolerance_->raise();
+    keepDesignPlace(keyToleranceLabel_);
+    keepDesignPlace(keyTolerance_);
     QWidget::setTabOrder(boxes_[0], keyTolerance_);  // after every box of the layout
 }
 
@@ -306,7 +320,8 @@ void MainWindow::HScroll1_Change(int value)
 
 void MainWindow::HScroll1_Scroll(int value)
 {
-    boxes_[4]->showInstead(&liveBlend_.at(ws_.Picture1, ws_.Picture4, boxes_[4]->fit().inner, value));
+    boxes_[4]->showInstead(&liveBlend_.at(ws_.Picture1, ws_.Picture4, boxes_[4]->deviceSize(), value,
+                                               boxes_[4]->devicePixelRatioF()));
     describeOpacity(value);
 }
 
@@ -358,8 +373,8 @@ void MainWindow::openAs(const QString& first, const QString& second)
 
 void MainWindow::render()
 {
-    for (PictureBox* b : boxes_)
-        b->sync(centralWidget()->size());
+    settle_->stop();
+    placeAll(true);
     label1_->setVisible(ws_.Label1.Visible);
     hscroll1_->setVisible(ws_.HScroll1.Visible);
     const bool framing = ws_.MixMode != kTrue;
@@ -376,6 +391,38 @@ void MainWindow::render()
     if (!hscroll1_->isSliderDown())
         describeOpacity(ws_.HScroll1.Value);
     describeBoxes();
+}
+
+view::Layout MainWindow::layout() const
+{
+    return view::layoutFor(centralWidget()->size(), kClientSize, kToolbarHeight);
+}
+
+void MainWindow::placeAll(bool settled)
+{
+    const view::Layout shown = layout();
+    for (PictureBox* b : boxes_)
+        b->sync(centralWidget()->size(), shown, settled);
+    for (const auto& [control, at] : designPlaces_)
+        control->move(shown.map(at));
+}
+
+void MainWindow::keepDesignPlace(QWidget* control)
+{
+    designPlaces_.emplace_back(control, control->pos());
+}
+
+// Opens at the size the layout was drawn for, or at the largest that fits
+// the screen's available area, frame included, where that is smaller.
+void MainWindow::fitToScreen()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize room = screen->availableGeometry().size() - frame;
+    if (room.width() < width() || room.height() < height())
+        resize(size().boundedTo(room).expandedTo(QSize(1, 1)));
 }
 
 void MainWindow::describeBoxes()
@@ -412,8 +459,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     for (QWidget* bar : {toolbar1_, toolbar2_})
         if (bar)  // both exist once the constructor has built them
             bar->resize(centralWidget()->width(), kToolbarHeight);
-    if (label1_)  // the preview's place reaches the client area's edges
-        render();
+    if (settle_) {  // made before the constructor first sizes the window
+        placeAll(false);
+        settle_->start();
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -421,6 +470,10 @@ void MainWindow::showEvent(QShowEvent* event)
     if (!filterInstalled_ && windowHandle()) {
         windowHandle()->installEventFilter(this);
         filterInstalled_ = true;
+    }
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        fitToScreen();
     }
     QMainWindow::showEvent(event);
 }

@@ -6,9 +6,12 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
 #include "imaging/image_commands.h"
+#include "view/layout.h"
 #include "view/live_blend.h"
 #include "workspace/picture_commands.h"
 #include "workspace/prompts.h"
@@ -20,6 +23,7 @@ class QLabel;
 class QMenu;
 class QScrollBar;
 class QSpinBox;
+class QTimer;
 
 namespace tarvex {
 
@@ -49,6 +53,8 @@ public:
 
     // Brings every widget in line with the workspace.
     void render();
+    // The layout the window shows at its present size.
+    view::Layout layout() const;
 
     // Opens the named files as if chosen in the open dialogs of the current
     // mode, the first picture before the second; an empty name is skipped.
@@ -86,6 +92,11 @@ private:
     void onMouse(int kind, Qt::MouseButtons buttons, float x, float y);
     void onDrop(bool first, const QList<QUrl>& urls);
     void describeBoxes();
+    // Places every box and control for the window's size; `settled` false
+    // while a resize is still going on.
+    void placeAll(bool settled);
+    void keepDesignPlace(QWidget* control);
+    void fitToScreen();
     void describeOpacity(int value);
 
     Workspace& ws_;
@@ -105,6 +116,13 @@ private:
     QLabel* keyToleranceLabel_ = nullptr;
     QFileDialog* cdlg_ = nullptr;
     bool filterInstalled_ = false;
+    bool shownOnce_ = false;
+    // Controls that keep their size and move with the layout, at the
+    // places they were drawn at.
+    std::vector<std::pair<QWidget*, QPoint>> designPlaces_;
+    // Restarted by every resize: when it runs out, the size has settled and
+    // the resampled boxes are made anew.
+    QTimer* settle_ = nullptr;
 };
 
 }  // namespace tarvex

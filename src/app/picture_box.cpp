@@ -4,6 +4,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <cmath>
 
 namespace tarvex {
 
@@ -15,11 +16,12 @@ PictureBox::PictureBox(const Surface* surface, QWidget* parent) : QWidget(parent
     sync(parent ? parent->size() : QSize());
 }
 
-void PictureBox::sync(QSize clientArea)
+void PictureBox::sync(QSize clientArea, const view::Layout& layout, bool settled)
 {
-    const view::Fit fit = view::fitInto(*surface_, view::placeOf(*surface_, clientArea));
-    const bool refit = fit.inner != fit_.inner;
+    const view::Fit fit = view::fitInto(*surface_, view::placeOf(*surface_, clientArea, layout), layout);
+    const bool refit = fit.inner != fit_.inner || settled != settled_;
     fit_ = fit;
+    settled_ = settled;
     if (geometry() != fit_.outer)
         setGeometry(fit_.outer);
     if (isVisibleTo(parentWidget()) != surface_->Visible)
@@ -28,6 +30,33 @@ void PictureBox::sync(QSize clientArea)
         shownRevision_ = surface_->revision();
         update();
     }
+}
+
+QSize PictureBox::deviceSize() const
+{
+    if (!fit_.resampled)
+        return fit_.inner;
+    const double ratio = devicePixelRatioF();
+    return QSize(std::max(1, int(std::lround(fit_.inner.width() * ratio))),
+                 std::max(1, int(std::lround(fit_.inner.height() * ratio))));
+}
+
+const QImage* PictureBox::resampledImage()
+{
+    if (!settled_)
+        if (const QImage* last = shown_.lastOf(*surface_))
+            return last;
+    return &shown_.sized(*surface_, deviceSize(), devicePixelRatioF());
+}
+
+// An image made at the area's device size is drawn pixel for pixel; any
+// other (the last one, while a resize settles) is stretched to fill it.
+void PictureBox::drawInArea(QPainter& p, QRect area, const QImage& image) const
+{
+    if (image.size() == deviceSize() && image.devicePixelRatio() == devicePixelRatioF())
+        p.drawImage(area.topLeft(), image);
+    else
+        p.drawImage(area, image);
 }
 
 void PictureBox::showInstead(const QImage* image)
@@ -49,28 +78,27 @@ void PictureBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QRect r = rect();
     p.fillRect(r, QColor::fromRgb(kBlankColour));
+    const QRect area(QPoint(kBorder, kBorder), fit_.inner);
     if (surface_->hasAlpha() && !surface_->isBlank())
-        p.fillRect(QRect(QPoint(kBorder, kBorder), fit_.inner), view::transparencyBrush());
+        p.fillRect(area, view::transparencyBrush());
     if (instead_)
-        p.drawImage(QPoint(kBorder, kBorder), *instead_);
-    else if (fit_.reduced)
-        p.drawImage(QPoint(kBorder, kBorder), shown_.reduced(*surface_, fit_.inner));
+        drawInArea(p, area, *instead_);
+    else if (fit_.resampled)
+        drawInArea(p, area, *resampledImage());
     else if (!surface_->isBlank())  // a blank box is all fill colour: no image is made for it
         p.drawImage(QPoint(kBorder, kBorder), surface_->image());
-    // The sunken edge: shadow above and left, light below and right.
-    const int right = r.width() - 1, bottom = r.height() - 1;
-    p.setPen(QColor(160, 160, 160));
-    p.drawLine(0, 0, right, 0);
-    p.drawLine(0, 0, 0, bottom);
-    p.setPen(QColor(105, 105, 105));
-    p.drawLine(1, 1, right - 1, 1);
-    p.drawLine(1, 1, 1, bottom - 1);
-    p.setPen(Qt::white);
-    p.drawLine(0, bottom, right, bottom);
-    p.drawLine(right, 0, right, bottom);
-    p.setPen(QColor(227, 227, 227));
-    p.drawLine(1, bottom - 1, right - 1, bottom - 1);
-    p.drawLine(right - 1, 1, right - 1, bottom - 1);
+    // The sunken edge: shadow above and left, light below and right. Filled
+    // rectangles cover whole pixels at any device pixel ratio, where lines
+    // would spill into the picture.
+    const int w = r.width(), h = r.height();
+    p.fillRect(0, 0, w, 1, QColor(160, 160, 160));
+    p.fillRect(0, 0, 1, h, QColor(160, 160, 160));
+    p.fillRect(1, 1, w - 2, 1, QColor(105, 105, 105));
+    p.fillRect(1, 1, 1, h - 2, QColor(105, 105, 105));
+    p.fillRect(0, h - 1, w, 1, Qt::white);
+    p.fillRect(w - 1, 0, 1, h, Qt::white);
+    p.fillRect(1, h - 2, w - 2, 1, QColor(227, 227, 227));
+    p.fillRect(w - 2, 1, 1, h - 2, QColor(227, 227, 227));
 }
 
 void PictureBox::forward(MouseEvent kind, QMouseEvent* event)

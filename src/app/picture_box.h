@@ -1,9 +1,11 @@
 #pragma once
 // Shows one surface of the workspace inside a sunken 2-pixel border, at the
-// surface's position: 1:1 when it fits its place in the window, reduced
-// when it does not. Mouse presses, moves and releases and dropped files are
+// surface's position in the window's layout: 1:1 when it fits its place
+// at the layout as drawn, resampled to the screen's device pixels when it
+// does not or the layout is scaled. Mouse presses, moves and releases and dropped files are
 // passed on, positions in the surface's own pixels; the box decides nothing
 // itself.
+#include <QPainter>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -24,9 +26,15 @@ public:
     PictureBox(const Surface* surface, QWidget* parent);
 
     // Matches the widget to its surface (position, size, visibility,
-    // content), fitted into its place in a client area of this size.
-    void sync(QSize clientArea);
+    // content), fitted into its place in a client area of this size. While
+    // the window is still being resized (`settled` false) a resampled box
+    // stretches what it showed last instead of making its image anew.
+    void sync(QSize clientArea, const view::Layout& layout = {}, bool settled = true);
     const view::Fit& fit() const { return fit_; }
+    // The size of the shown drawing area in the screen's device pixels:
+    // what a resampled box's image is made at.
+    QSize deviceSize() const;
+    const view::ShownImage& shownImage() const { return shown_; }
 
     void setMouseHandler(MouseHandler handler) { mouse_ = std::move(handler); }
     // Shows `image` (of the shown drawing area's size) instead of the
@@ -46,8 +54,12 @@ private:
     void forward(MouseEvent kind, QMouseEvent* event);
     void flushMove();
 
+    const QImage* resampledImage();
+    void drawInArea(QPainter& p, QRect area, const QImage& image) const;
+
     const Surface* surface_;
     quint64 shownRevision_ = 0;
+    bool settled_ = true;
     view::Fit fit_;
     view::ShownImage shown_;
     const QImage* instead_ = nullptr;

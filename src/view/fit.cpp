@@ -8,7 +8,9 @@
 
 namespace tarvex::view {
 
-Fit fitInto(const Surface& surface, QSize place)
+namespace {
+
+Fit designFit(const Surface& surface, QSize place)
 {
     Fit fit;
     const QPoint at(toInt32(surface.Left), toInt32(surface.Top));
@@ -27,17 +29,41 @@ Fit fitInto(const Surface& surface, QSize place)
     fit.outer = QRect(at, fit.inner + QSize(2 * kBorder, 2 * kBorder));
     fit.scaleX = double(fit.inner.width()) / area.width();
     fit.scaleY = double(fit.inner.height()) / area.height();
-    fit.reduced = true;
+    fit.resampled = true;
     return fit;
 }
 
-QSize placeOf(const Surface& surface, QSize clientArea)
+}  // namespace
+
+Fit fitInto(const Surface& surface, QSize place, const Layout& layout)
+{
+    Fit fit = designFit(surface, place);
+    if (layout.k == 1)
+        return fit;
+    const QSize area(surface.ScaleWidth(), surface.ScaleHeight());
+    fit.inner = QSize(fit.inner.width() > 0 ? layout.length(fit.inner.width()) : 0,
+                      fit.inner.height() > 0 ? layout.length(fit.inner.height()) : 0);
+    fit.outer = QRect(layout.map(QPointF(surface.Left, surface.Top)), fit.inner + QSize(2 * kBorder, 2 * kBorder));
+    if (area.isEmpty())
+        return fit;
+    fit.scaleX = double(fit.inner.width()) / area.width();
+    fit.scaleY = double(fit.inner.height()) / area.height();
+    fit.resampled = fit.inner != area;
+    return fit;
+}
+
+QSize placeOf(const Surface& surface, QSize clientArea, const Layout& layout)
 {
     if (surface.name() == QLatin1String("Picture1") || surface.name() == QLatin1String("Picture2"))
         return kPictureBoxPlace;
-    if (surface.name() == QLatin1String("Picture3"))
-        return QSize(std::max(2 * kBorder + 1, clientArea.width() - toInt32(surface.Left)),
-                     std::max(2 * kBorder + 1, clientArea.height() - toInt32(surface.Top)));
+    if (surface.name() == QLatin1String("Picture3")) {
+        if (layout.k == 1)
+            return QSize(std::max(2 * kBorder + 1, clientArea.width() - toInt32(surface.Left)),
+                         std::max(2 * kBorder + 1, clientArea.height() - toInt32(surface.Top)));
+        const QPoint at = layout.map(QPointF(surface.Left, surface.Top));
+        return QSize(std::max(2 * kBorder + 1, int((clientArea.width() - at.x()) / layout.k)),
+                     std::max(2 * kBorder + 1, int((clientArea.height() - at.y()) / layout.k)));
+    }
     return QSize(INT_MAX, INT_MAX);
 }
 

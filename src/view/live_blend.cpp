@@ -6,25 +6,7 @@
 
 namespace tarvex::view {
 
-void shownAt(const Surface& surface, QImage& into, QSize size)
-{
-    const QImage::Format format = surface.hasAlpha() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (into.size() != size || into.format() != format)
-        into = QImage(size, format);
-    if (into.isNull())
-        return;
-    if (surface.isBlank()) {
-        into.fill(kBlankColour);
-        return;
-    }
-    const raster::Bitmap from = surface.source(), to = pixelsOf(into);
-    if (size.width() <= from.width && size.height() <= from.height)
-        raster::ReduceArea(to, from);
-    else
-        raster::StretchBlt(to, 0, 0, to.width, to.height, from, 0, 0, from.width, from.height);
-}
-
-const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize size, int value)
+const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize size, int value, double ratio)
 {
     if (clean_.size() != size || cleanRevision_ != clean.revision()) {
         shownAt(clean, clean_, size);
@@ -36,6 +18,7 @@ const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize si
     }
     if (blended_.size() != size)
         blended_ = QImage(size, QImage::Format_RGB32);
+    blended_.setDevicePixelRatio(ratio);
     if (blended_.isNull() || clean_.isNull() || first_.isNull())
         return blended_;
     // The clean picture and the first over it in one pass, as the command does.

@@ -6,22 +6,20 @@
 // the composite itself is made when the thumb is released.
 #include <QImage>
 
+#include "shown_image.h"
 #include "workspace/surface.h"
 
 namespace tarvex::view {
 
 class LiveBlend {
 public:
-    // `first` stretched over `clean` at opacity `value` (0..255), at `size`.
-    const QImage& at(const Surface& first, const Surface& clean, QSize size, int value);
+    // `first` stretched over `clean` at opacity `value` (0..255), at `size`
+    // device pixels, `ratio` of them per shown pixel.
+    const QImage& at(const Surface& first, const Surface& clean, QSize size, int value, double ratio = 1);
 
 private:
     QImage first_, clean_, blended_;
     quint64 firstRevision_ = 0, cleanRevision_ = 0;
 };
-
-// The surface's image brought to `size`: area-averaged where that is no
-// larger than the image on either axis, else stretched (nearest pixel).
-void shownAt(const Surface& surface, QImage& into, QSize size);
 
 }  // namespace tarvex::view

@@ -15,23 +15,39 @@ QBrush transparencyBrush()
     return QBrush(tile);
 }
 
-const QImage& ShownImage::reduced(const Surface& surface, QSize size)
+void shownAt(const Surface& surface, QImage& into, QSize size)
 {
-    if (revision_ == surface.revision() && image_.size() == size)
+    const QImage::Format format = surface.hasAlpha() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (into.size() != size || into.format() != format)
+        into = QImage(size, format);
+    if (into.isNull())
+        return;
+    if (surface.isBlank()) {  // no need to make the full-size blank image
+        into.fill(kBlankColour);
+        return;
+    }
+    const raster::Bitmap from = surface.source(), to = pixelsOf(into);
+    const bool done = size.width() <= from.width && size.height() <= from.height
+                          ? raster::ReduceArea(to, from)
+                          : raster::StretchBlt(to, 0, 0, to.width, to.height, from, 0, 0, from.width, from.height);
+    if (!done)
+        into.fill(kBlankColour);
+}
+
+const QImage& ShownImage::sized(const Surface& surface, QSize size, double ratio)
+{
+    if (revision_ == surface.revision() && image_.size() == size && image_.devicePixelRatio() == ratio)
         return image_;
     revision_ = surface.revision();
-    const QImage::Format format = surface.hasAlpha() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image_.size() != size || image_.format() != format)
-        image_ = QImage(size, format);
-    if (image_.isNull())
-        return image_;
-    if (surface.isBlank()) {  // no need to make the full-size blank image
-        image_.fill(kBlankColour);
-        return image_;
-    }
-    if (!raster::ReduceArea(pixelsOf(image_), surface.source()))
-        image_.fill(kBlankColour);
+    shownAt(surface, image_, size);
+    image_.setDevicePixelRatio(ratio);
+    ++made_;
     return image_;
+}
+
+const QImage* ShownImage::lastOf(const Surface& surface) const
+{
+    return revision_ == surface.revision() && !image_.isNull() ? &image_ : nullptr;
 }
 
 }  // namespace tarvex::view

@@ -1,7 +1,7 @@
 #pragma once
-// What a reduced box shows: the surface's image reduced by area averaging,
-// kept until the surface changes or the box takes another size, so a
-// repaint of an unchanged box costs nothing.
+// What a resampled box shows: the surface's image brought to the box's
+// size in device pixels, kept until the surface changes or the box takes
+// another size, so a repaint of an unchanged box costs nothing.
 #include <QBrush>
 #include <QImage>
 
@@ -15,13 +15,24 @@ QBrush transparencyBrush();
 
 class ShownImage {
 public:
-    // The surface's image reduced to `size` (no larger than the image),
-    // keeping its alpha where it has one.
-    const QImage& reduced(const Surface& surface, QSize size);
+    // The surface's image at `size` device pixels: area-averaged where that
+    // is no larger than the image, keeping its alpha where it has one. It
+    // tells the painter `ratio` device pixels per shown pixel.
+    const QImage& sized(const Surface& surface, QSize size, double ratio = 1);
+    // The image last made, whatever its size, if it still shows the
+    // surface as it is: drawn stretched while a window is being resized.
+    const QImage* lastOf(const Surface& surface) const;
+    // How many images have been made: each costs a pass over the surface.
+    quint64 made() const { return made_; }
 
 private:
     QImage image_;
     quint64 revision_ = 0;
+    quint64 made_ = 0;
 };
+
+// The surface's image brought to `size`: area-averaged where that is no
+// larger than the image on either axis, else stretched (nearest pixel).
+void shownAt(const Surface& surface, QImage& into, QSize size);
 
 }  // namespace tarvex::view

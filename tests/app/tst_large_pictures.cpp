@@ -145,7 +145,7 @@ private slots:
         main()->run(Command::AddFrameToPict);
         PictureBox* p2 = box("Picture2");
         const view::Fit fit = p2->fit();
-        QVERIFY(fit.reduced);
+        QVERIFY(fit.resampled);
         const QPointF middle(fit.inner.width() / 2.0, fit.inner.height() / 2.0);
         sendMouse(p2, QEvent::MouseButtonPress, middle, Qt::LeftButton, Qt::LeftButton);
         const double step = 1 / fit.scaleX;  // one shown pixel in picture pixels
@@ -160,6 +160,82 @@ private slots:
         // now covers the picture's bottom-right corner region.
         QCOMPARE(ws().Picture2.image().pixel(2999, 1999), ws().Picture4.image().pixel(2999, 1999));
         QCOMPARE(ws().Picture2.image().pixel(1000, 10), qRgb(150, 40, 40));
+    }
+
+    // A window twice the drawn size shows the layout twice as large; the
+    // model, the drag in picture pixels and the saved file are unchanged.
+    void twiceTheSizeScalesWhatIsShownOnly()
+    {
+        shell_->Command2_Click();
+        open(frame_, second_);
+        main()->run(Command::AddFrameToPict);
+        const char* names[] = {"Picture1", "Picture2", "HScroll1", "Label1", "KeyTolerance", "LabelKeyTolerance"};
+        QList<QPoint> design;
+        for (const char* name : names)
+            design << control(name)->pos();
+        const QSize drawn = control("HScroll1")->size();
+        const double s = box("Picture2")->fit().scaleX;
+
+        main()->resize(main()->size() + main()->centralWidget()->size());
+        QCOMPARE(main()->centralWidget()->size(), QSize(2544, 1492));
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(control(names[i])->pos(), QPoint(2 * design[i].x(), 76 + 2 * (design[i].y() - 76)));
+        QCOMPARE(control("HScroll1")->size(), drawn);  // controls keep their own size
+        QCOMPARE(box("Picture2")->fit().inner, QSize(1280, 852));
+        QCOMPARE(ws().Picture2.Left, 640.0);  // the model keeps the drawn geometry
+        QCOMPARE(ws().Picture2.ScaleWidth(), 3000);
+
+        PictureBox* p2 = box("Picture2");
+        const view::Fit fit = p2->fit();
+        const QPointF middle(fit.inner.width() / 2.0, fit.inner.height() / 2.0);
+        sendMouse(p2, QEvent::MouseButtonPress, middle, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(p2, QEvent::MouseMove, middle + QPointF(-100, 0), Qt::NoButton, Qt::LeftButton);
+        sendMouse(p2, QEvent::MouseButtonRelease, middle + QPointF(-100, 0), Qt::LeftButton, Qt::NoButton);
+        QVERIFY2(std::abs(ws().InsetX - (-100 / (2 * s))) <= 1, qPrintable(QString::number(ws().InsetX)));
+        QCOMPARE(ws().InsetY, 0.0);
+        main()->run(Command::SaveFrame);
+        const QString savedPath = QDir(dir_.path()).filePath(QStringLiteral("Stn000doi.bmp"));
+        const QImage saved = QImage(savedPath).convertToFormat(QImage::Format_RGB32);
+        QFile::remove(savedPath);
+
+        // The same drag, in the same picture pixels, without any window.
+        Workspace bare;
+        bare.Form_Load();
+        bare.MixMode = kFalse;
+        testing::ScriptedPrompts prompts;
+        prompts.answers << frame_ << second_;
+        PictureCommands pictures(bare, prompts);
+        ImageCommands images(bare);
+        pictures.AddFrameInP1_Click();
+        pictures.AddPictIn2_Click();
+        images.AddFrameToPict_Click();
+        const QPointF from = fit.toSurface(middle), to = fit.toSurface(middle + QPointF(-100, 0));
+        images.Picture2_MouseDown(1, 0, float(from.x()), float(from.y()));
+        images.Picture2_MouseMove(1, 0, float(to.x()), float(to.y()));
+        images.Picture2_MouseUp(1, 0, float(to.x()), float(to.y()));
+        QCOMPARE(bare.InsetX, ws().InsetX);
+        pictures.SaveFrame_Click();
+        QCOMPARE(QImage(savedPath).convertToFormat(QImage::Format_RGB32), saved);
+        QFile::remove(savedPath);
+    }
+
+    // Resizing redraws the resampled boxes once the size has settled, not
+    // at every step of the window's edge.
+    void resizingRemakesShownImagesOnceSettled()
+    {
+        shell_->Command1_Click();
+        open(first_, second_);
+        PictureBox* p2 = box("Picture2");
+        p2->grab();
+        const quint64 before = p2->shownImage().made();
+        for (int step = 1; step <= 8; ++step) {
+            main()->resize(main()->size() + QSize(40, 25));
+            QCoreApplication::processEvents();
+            p2->grab();  // a repaint at each intermediate size
+        }
+        QCOMPARE(p2->shownImage().made(), before);
+        QTRY_VERIFY(p2->grab().size() == p2->size() && p2->shownImage().made() == before + 1);
+        QCOMPARE(shownArea(p2).size(), p2->fit().inner);
     }
 
     void smallPicturesAreShownOneToOne_data()
@@ -181,7 +257,7 @@ private slots:
         for (const char* name : {"Picture1", "Picture2"}) {
             PictureBox* p = box(name);
             const Surface& s = name[7] == '1' ? ws().Picture1 : ws().Picture2;
-            QVERIFY(!p->fit().reduced);
+            QVERIFY(!p->fit().resampled);
             QCOMPARE(p->geometry(), QRect(int(s.Left), int(s.Top), size.width() + 4, size.height() + 4));
             QCOMPARE(shownArea(p), s.image());
         }

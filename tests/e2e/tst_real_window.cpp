@@ -94,6 +94,7 @@ class TestRealWindow : public QObject {
     QTemporaryDir dir_;
     QString main_;       // the main window's id
     QPoint client_;      // its client area's top-left corner on the screen
+    int scale_ = 1;      // screen pixels per pixel of the window's layout
 
     QString file(const QString& name) const { return dir_.filePath(name); }
 
@@ -112,7 +113,7 @@ class TestRealWindow : public QObject {
     // Clicking the first picture box, a control that takes the focus, makes
     // the main window active again, as a person would after a dialog. The
     // box has no click handler of its own.
-    void focusMain() { click(client_ + QPoint(5, 85)); }
+    void focusMain() { click(client_ + QPoint(5, 85) * scale_); }
     void clickToolbarButton(int index) { click(client_ + QPoint(2 + (index - 1) * 71 + 35, 38)); }
 
     // Starts the program and picks a mode in the chooser; then, unless
@@ -122,22 +123,27 @@ class TestRealWindow : public QObject {
         program_.setProgram(QStringLiteral(TARVEX_BINARY));
         program_.setArguments(arguments);
         program_.setWorkingDirectory(dir_.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (scale_ != 1)
+            environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale_));
+        program_.setProcessEnvironment(environment);
         program_.start();
         QVERIFY(program_.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 15000);
         const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
-        QCOMPARE(chooser.height(), 75);
-        QVERIFY(chooser.width() >= 401);  // wider where a caption needs it
-        this->click(chooser.topLeft() + QPoint(chooserButtonX, 32));
+        QCOMPARE(chooser.height(), 75 * scale_);
+        QVERIFY(chooser.width() >= 401 * scale_);  // wider where a caption needs it
+        this->click(chooser.topLeft() + QPoint(chooserButtonX, 32) * scale_);
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("VarAdidezid").isEmpty(), 15000);
         QTRY_VERIFY(windowNamed("Alegeti o optiune").isEmpty());
         main_ = windowNamed("VarAdidezid");
         const QRect window = geometryOf(main_);
         // The client area starts below the menu bar, whose height the
         // window's size tells: the client area is 746 pixels high.
-        QTRY_COMPARE(geometryOf(main_).height() - 746 >= 0, true);
-        client_ = window.topLeft() + QPoint(0, geometryOf(main_).height() - 746);
-        QTRY_COMPARE(screenshot().pixel(client_ + QPoint(1150, 720)), qRgb(0, 0, 255));
+        const int clientHeight = 746 * scale_;
+        QTRY_COMPARE(geometryOf(main_).height() - clientHeight >= 0, true);
+        client_ = window.topLeft() + QPoint(0, geometryOf(main_).height() - clientHeight);
+        QTRY_COMPARE(screenshot().pixel(client_ + QPoint(1150, 720) * scale_), qRgb(0, 0, 255));
         if (click)
             focusMain();
     }
@@ -191,7 +197,7 @@ class TestRealWindow : public QObject {
             key("shift+F9");
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Alegeti o optiune").isEmpty(), 10000);
         const QRect chooser = geometryOf(windowNamed("Alegeti o optiune"));
-        click(chooser.topLeft() + QPoint(312 + 40, 32));  // "Iesire aplicatie"
+        click(chooser.topLeft() + QPoint(312 + 40, 32) * scale_);  // "Iesire aplicatie"
         // The program may have ended while the click was still being waited for.
         QTRY_COMPARE_WITH_TIMEOUT(program_.state(), QProcess::NotRunning, 15000);
         QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
@@ -432,6 +438,68 @@ private slots:
         QTRY_COMPARE(shown({640, 80}, second.size()), second);
         key("F8");
         QCOMPARE(savedBitmap("Stn000cli2.bmp"), second);
+        endProgram();
+    }
+
+    // On a screen of twice the density: the photo shown from every screen
+    // pixel, the composite following the dragged thumb, and the saved file
+    // the blend at the value where the thumb was let go.
+    void mixAtTwiceTheDensity()
+    {
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        if (screen.width() < 2 * 1272 + 10 || screen.height() < 2 * 800)
+            QSKIP("needs a screen of at least 2554 x 1600 (the test tst_real_window_2x runs this one on one)");
+        scale_ = 2;
+        const QImage first = pattern(1600, 1200, 15), second = pattern(2000, 1500, 16);
+        first.save(file("dens1.bmp"), "bmp");
+        second.save(file("dens2.bmp"), "bmp");
+        startAndChoose(16 + 56);
+        openThroughDialog("F2", file("dens1.bmp"));
+        openThroughDialog("ctrl+F2", file("dens2.bmp"));
+        // 2000 x 1500 in a 640 x 480 place: 1280 x 960 screen pixels, each the mean of its area.
+        QImage sharp(1280, 960, QImage::Format_RGB32);
+        QVERIFY(tarvex::raster::ReduceArea({reinterpret_cast<tarvex::raster::Pixel*>(sharp.bits()), 1280, 960, 1280},
+                                           {reinterpret_cast<tarvex::raster::Pixel*>(const_cast<uchar*>(second.constBits())),
+                                            2000, 1500, 2000}));
+        const QPoint box = client_ + QPoint(640 + 2, 80 + 2) * 2;
+        // The first box covers the second's first two columns, as in the
+        // layout, and the window's edge cuts it after 630.
+        const QRect visible(4, 0, 1256, 960);
+        QTRY_COMPARE(screenshot().copy(QRect(box, sharp.size())).copy(visible), sharp.copy(visible));
+        key("F3");
+        const QImage mixed = screenshot().copy(QRect(box, sharp.size()));
+
+        // The thumb of a 0..255 bar at 128 is at the bar's middle.
+        const QPoint thumb = client_ + QPoint(528 + 273 / 2, 648 + 16) * 2;
+        xdotool({"mousemove", QString::number(thumb.x()), QString::number(thumb.y())});
+        xdotool({"mousedown", "1"});
+        QTest::qWait(150);
+        for (int step = 1; step <= 4; ++step) {
+            xdotool({"mousemove", QString::number(thumb.x() + 40 * step), QString::number(thumb.y())});
+            QTest::qWait(150);
+        }
+        // Still held: the shown composite has followed the thumb.
+        QTRY_VERIFY(screenshot().copy(QRect(box, sharp.size())) != mixed);
+        xdotool({"mouseup", "1"});
+        QTest::qWait(300);
+        focusMain();
+        key("F8");
+        const QImage saved = savedBitmap("Stn000dens2.bmp");
+        QCOMPARE(saved.size(), second.size());
+        // The value the thumb was let go at, from one pixel; then all of them.
+        int value = -1;
+        const auto mixedAt = [&](int x, int y, int v) {
+            const QRgb a = first.pixel(sample(x, first.width(), second.width()), sample(y, first.height(), second.height()));
+            const QRgb b = second.pixel(x, y);
+            auto mix = [&](int cs, int cd) { return int(std::lround((cs * v + cd * (255.0 - v)) / 255.0)); };
+            return qRgb(mix(qRed(a), qRed(b)), mix(qGreen(a), qGreen(b)), mix(qBlue(a), qBlue(b)));
+        };
+        for (int v = 129; v < 256 && value < 0; ++v)
+            if (mixedAt(0, 0, v) == saved.pixel(0, 0) && mixedAt(999, 777, v) == saved.pixel(999, 777) &&
+                mixedAt(1999, 1499, v) == saved.pixel(1999, 1499))
+                value = v;
+        QVERIFY2(value > 128, "the thumb was dragged right of the middle");
+        QCOMPARE(saved, expectedMix(first, second, value));
         endProgram();
     }
 
