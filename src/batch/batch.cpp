@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "imaging/image_commands.h"
-#include "workspace/bitmap_file.h"
+#include "workspace/staged_file.h"
 #include "workspace/image_buffers.h"
 #include "workspace/picture_commands.h"
 #include "workspace/picture_file.h"
@@ -146,8 +146,11 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     }
     if (!options.outFolder.isEmpty())
         ws.PathParts.Folder = QDir(options.outFolder).path() + QLatin1Char('/');
+    pictures.setResultFormat(options.format);
+    pictures.setResultSettings({options.quality});
     framing ? pictures.SaveFrame_Click() : pictures.Save_Click();
     result.savedPath = pictures.lastSavedPath();
+    result.droppedMetadata = pictures.lastSaveDropped();
     result.messages = prompts.messages;
     return result;
 }
@@ -188,8 +191,12 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
         if (taken >= int(order.size()))
             return std::nullopt;
         TakenPhoto photo{options.photos[order[taken]], std::nullopt};
-        if (photo.path != options.fixed)
+        if (photo.path != options.fixed) {
             photo.decoded = loadPicture(photo.path);
+            // What its results need of its file is read here too, ahead.
+            if (photo.decoded->picture)
+                photo.decoded->photo = std::make_shared<const PhotoInfo>(readPhotoInfo(photo.path, photo.decoded->lossy));
+        }
         return photo;
     };
     const auto work = [&](bool first) {

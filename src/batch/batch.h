@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "workspace/picture_file.h"
+#include "workspace/result_file.h"
 #include "workspace/surface.h"
 
 namespace tarvex::batch {
@@ -30,6 +31,8 @@ struct Options {
     std::optional<QPoint> offset;     // framing: the frame dragged by this much
     int keyTolerance = -1;            // framing: Workspace::KeyTolerance (-1: automatic)
     QString outFolder;                // empty: next to each photo
+    std::optional<ResultFormat> format;  // none: each result's name decides
+    int quality = 0;                  // JPEG and lossy WebP results, 1..100; 0: the photo's
     int jobs = 1;
     bool quiet = false;
 };
@@ -37,6 +40,7 @@ struct Options {
 struct PhotoResult {
     QString savedPath;     // empty when nothing was saved
     QStringList messages;  // what the window would have shown, in order
+    QStringList droppedMetadata;  // the photo's damaged metadata blocks, left out of the result
 };
 
 // One photo, start to end: open the fixed picture (given decoded, shared by

@@ -46,6 +46,14 @@ struct Flags {
         QStringLiteral("N")};
     QCommandLineOption out{QStringLiteral("out"),
                            QStringLiteral("Save into DIR instead of next to each photo."), QStringLiteral("DIR")};
+    QCommandLineOption format{QStringLiteral("format"),
+                              QStringLiteral("Save every result as bmp, jpg, png, tiff or webp, its name's extension\n"
+                                             "replaced to match (default: the format the name says)."),
+                              QStringLiteral("FORMAT")};
+    QCommandLineOption quality{QStringLiteral("quality"),
+                               QStringLiteral("The quality of JPEG and lossy WebP results, 1 to 100 (default: the\n"
+                                              "photo's own for JPEG photos, else 92 for JPEG and 90 for WebP)."),
+                               QStringLiteral("N")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
                             QStringLiteral("Photos worked on at once (default: the number of processor cores)."),
                             QStringLiteral("N")};
@@ -56,8 +64,9 @@ struct Flags {
     void addTo(QCommandLineParser& parser) const
     {
         parser.setApplicationDescription(QStringLiteral(
-            "Frames or mixes many photos as the Tarvex window does, saving each result as a BMP file named\n"
-            "Stn000<photo name> (numbered on, never replacing a file) next to the photo or in --out.\n\n"
+            "Frames or mixes many photos as the Tarvex window does, saving each result as Stn000<photo name>\n"
+            "(numbered on, never replacing a file) next to the photo or in --out, in the format its name\n"
+            "says (JPEG, PNG, TIFF, WebP; BMP for any other name) with the photo's metadata.\n\n"
             "  tarvex-batch frame [options] FRAME PICTURE...\n"
             "  tarvex-batch mix [options] FIRST SECOND..."));
         parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("frame or mix."));
@@ -65,7 +74,7 @@ struct Flags {
                                      QStringLiteral("The frame, or the first picture, used for every photo."));
         parser.addPositionalArgument(QStringLiteral("PICTURE|SECOND"), QStringLiteral("The photos."),
                                      QStringLiteral("PHOTO..."));
-        for (const QCommandLineOption* o : {&flipFirst, &flipSecond, &opacity, &offset, &keyTolerance, &out, &jobs, &quiet, &help, &version})
+        for (const QCommandLineOption* o : {&flipFirst, &flipSecond, &opacity, &offset, &keyTolerance, &out, &format, &quality, &jobs, &quiet, &help, &version})
             parser.addOption(*o);
     }
 };
@@ -141,6 +150,17 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
         o.outFolder = parser.value(flags.out);
         if (!QFileInfo(o.outFolder).isDir())
             return QStringLiteral("--out %1 is not a folder").arg(o.outFolder);
+    }
+    if (parser.isSet(flags.format)) {
+        o.format = resultFormatNamed(parser.value(flags.format));
+        if (!o.format)
+            return QStringLiteral("--format takes bmp, jpg, png, tiff or webp");
+    }
+    if (parser.isSet(flags.quality)) {
+        const auto v = parseWhole(parser.value(flags.quality), 1, 100);
+        if (!v)
+            return QStringLiteral("--quality takes a whole number from 1 to 100");
+        o.quality = *v;
     }
     o.jobs = int(std::max(1u, std::thread::hardware_concurrency()));
     if (parser.isSet(flags.jobs)) {

@@ -42,6 +42,11 @@ public:
         clearLine();
         for (const QString& message : result.messages)
             std::fprintf(stderr, "%s: %s\n", local(photo).constData(), local(message).constData());
+        if (!result.droppedMetadata.isEmpty())
+            std::fprintf(stderr, "%s: %s\n", local(photo).constData(),
+                         local(QStringLiteral("metadatele %1 ale fotografiei sunt deteriorate; rezultatul a fost salvat "
+                                              "fara ele").arg(result.droppedMetadata.join(QStringLiteral(", "))))
+                             .constData());
         if (!quiet_ && !terminal_ && !result.savedPath.isEmpty())
             std::printf("%s\n", local(result.savedPath).constData());
         std::fflush(stdout);

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <optional>
 
-#include "bitmap_file.h"
+#include "staged_file.h"
 #include "picture_file.h"
 #include "save_name.h"
 
@@ -35,6 +35,7 @@ void PictureCommands::closeSecond()
     ws_.FrameLaid = false;
     ws_.SecondFlippedH = 0;
     ws_.SecondEmpty = kTrue;
+    ws_.SecondPhoto.reset();
     ws_.Label1.Visible = false;
     ws_.HScroll1.Visible = false;
 }
@@ -112,15 +113,18 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
     bool released = false;
     // The photo is what every result is drawn over, and results are
     // opaque: where it has alpha it is laid over white.
-    const Picture picture = flattened(decode(ws_.SecondFileName, [&] {
-                                          releaseSecond();
-                                          released = true;
-                                      }).picture);
+    const LoadResult loaded = decode(ws_.SecondFileName, [&] {
+        releaseSecond();
+        released = true;
+    });
+    const Picture picture = flattened(loaded.picture);
     if (!picture) {
         if (released)
             closeSecond();
         return;
     }
+    ws_.SecondPhoto = loaded.photo ? loaded.photo
+                                   : std::make_shared<const PhotoInfo>(readPhotoInfo(ws_.SecondFileName, loaded.lossy));
     SplitAtLast(ws_.SecondFileName, pathSeparator(), ws_.PathParts.Folder, ws_.PathParts.Name);
     ws_.SecondEmpty = kFalse;
     ws_.Picture2.setPicture(picture);
@@ -174,15 +178,31 @@ void PictureCommands::saveSurface(const Surface& surface)
     }
     BusyScope busy(prompts_);
     lastSaved_.clear();
-    std::optional<StagedBitmap> staged;  // written once, then offered each free name
+    lastDropped_.clear();
+    const PhotoInfo photo = ws_.SecondPhoto ? *ws_.SecondPhoto : PhotoInfo{};
+    std::optional<StagedFile> staged;  // written once, then offered each free name
+    std::optional<ResultFormat> stagedFormat;
     for (;;) {
         if (number)
             name = numberedName(name, *counter);
-        const QString candidate = ws_.PathParts.Folder + name;
+        const QString fileName = resultFormat_ ? withExtensionFor(name, *resultFormat_) : name;
+        const QString candidate = ws_.PathParts.Folder + fileName;
         if (!entryExists(candidate)) {
             const QFileInfo target(candidate);
-            if (!staged)
-                staged.emplace(surface.image(), target.path(), writeOptions_);
+            // The file is complete, metadata and all, before it takes a name.
+            const ResultFormat format = resultFormatOf(fileName);
+            if (!staged || stagedFormat != format) {
+                const EncodedResult encoded = encodeResult(surface.image(), format, photo, resultSettings_);
+                if (!encoded.content) {
+                    prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
+                                             .arg(QDir::toNativeSeparators(candidate), encoded.failure));
+                    return;
+                }
+                lastDropped_ = encoded.dropped;
+                staged.reset();
+                staged.emplace(encoded.content, target.path(), writeOptions_);
+                stagedFormat = format;
+            }
             const WriteResult written = staged->nameAs(target.fileName());
             if (written.outcome == WriteOutcome::Written) {
                 lastSaved_ = candidate;

@@ -2,8 +2,10 @@
 // The main window's commands that open, close and save pictures. Each one
 // changes the workspace and returns; none touches a widget.
 #include <functional>
+#include <optional>
 
-#include "bitmap_file.h"
+#include "result_file.h"
+#include "staged_file.h"
 #include "picture_file.h"
 #include "prompts.h"
 #include "workspace.h"
@@ -46,6 +48,14 @@ public:
 
     // The file the last save wrote, or empty when it failed.
     const QString& lastSavedPath() const { return lastSaved_; }
+    // The photo's metadata blocks the last save left out because they were
+    // damaged: the window says nothing of them, tarvex-batch does.
+    const QStringList& lastSaveDropped() const { return lastDropped_; }
+
+    // The format every result is saved in, whatever its name says: the
+    // name's extension is replaced by the format's. None: the name decides.
+    void setResultFormat(std::optional<ResultFormat> format) { resultFormat_ = format; }
+    void setResultSettings(ResultSettings settings) { resultSettings_ = settings; }
 
 private:
     using AskName = std::function<QString()>;
@@ -63,6 +73,9 @@ private:
     WriteOptions writeOptions_;
     Decoder decoder_;
     QString lastSaved_;
+    QStringList lastDropped_;
+    std::optional<ResultFormat> resultFormat_;
+    ResultSettings resultSettings_;
 };
 
 }  // namespace tarvex

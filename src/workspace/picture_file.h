@@ -3,7 +3,9 @@
 // fails, and the existence test of the saved names.
 #include <QString>
 #include <functional>
+#include <memory>
 
+#include "result_file.h"
 #include "surface.h"
 
 namespace tarvex {
@@ -13,6 +15,9 @@ struct LoadResult {
     QString failure;      // why not, in Romanian, when picture is null
     bool incomplete = false;  // opened, but part of the file's pixels were missing
     bool lossy = false;       // its pixels come from lossy coding (JPEG, lossy WebP)
+    // What saving needs to know of the file, when the decoder read it too;
+    // otherwise the commands read it when the file opens as a photo.
+    std::shared_ptr<const PhotoInfo> photo;
 };
 
 // Decodes a BMP, JPEG, PNG, TIFF or WebP file, judged by its content, into

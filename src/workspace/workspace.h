@@ -6,8 +6,10 @@
 // the design layout.
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "conversions.h"
+#include "result_file.h"
 #include "surface.h"
 
 namespace tarvex {
@@ -65,6 +67,9 @@ public:
     static constexpr int kLossyTolerance = 64;
     int KeyTolerance = kAutomaticTolerance;
     bool FirstLossy = false;  // the first picture came from a lossy file
+    // What the second picture's file tells about saving results drawn over
+    // it: its JPEG coding and its metadata. Null while none is open.
+    std::shared_ptr<const PhotoInfo> SecondPhoto;
     // The frame was laid over the picture and is still shown there: a new
     // tolerance redraws it.
     bool FrameLaid = false;

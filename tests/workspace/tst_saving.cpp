@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "test_support.h"
-#include "workspace/bitmap_file.h"
+#include "workspace/staged_file.h"
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;
@@ -111,15 +111,15 @@ private slots:
             QSKIP(qPrintable(why));
         WriteOptions options;
         options.namedTemporary = named;
-        const QStringList messages = saveInto(mount.folder(), testing::patternImage(200, 150), QStringLiteral("p.jpg"),
+        const QStringList messages = saveInto(mount.folder(), testing::patternImage(200, 150), QStringLiteral("p.bmp"),
                                               options);
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(QStringLiteral("nu mai este loc pe disc")), qPrintable(messages[0]));
         QCOMPARE(entries(mount.folder()), QStringList());
         // And a picture that fits is saved there after all.
-        QCOMPARE(saveInto(mount.folder(), testing::patternImage(20, 15), QStringLiteral("p.jpg"), options),
+        QCOMPARE(saveInto(mount.folder(), testing::patternImage(20, 15), QStringLiteral("p.bmp"), options),
                  QStringList());
-        QCOMPARE(entries(mount.folder()), QStringList{QStringLiteral("Stn000p.jpg")});
+        QCOMPARE(entries(mount.folder()), QStringList{QStringLiteral("Stn000p.bmp")});
     }
 
     // Whichever temporary file the file system allows, the result is the
@@ -162,19 +162,19 @@ private slots:
         };
         options.beforeNaming = [&] {
             if (namings++ == 0) {  // someone else saves Stn000 while our data is written
-                QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
+                QFile other(folder.filePath(QStringLiteral("Stn000poza.bmp")));
                 QVERIFY(other.open(QIODevice::WriteOnly));
                 other.write("altcineva");
             }
         };
-        QCOMPARE(saveInto(folder.path(), image, QStringLiteral("poza.jpg"), options), QStringList());
+        QCOMPARE(saveInto(folder.path(), image, QStringLiteral("poza.bmp"), options), QStringList());
         QCOMPARE(writes, 1);
         QCOMPARE(namings, 2);
-        QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("Stn000poza.jpg"), QStringLiteral("Stn001poza.jpg")}));
-        QFile other(folder.filePath(QStringLiteral("Stn000poza.jpg")));
+        QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("Stn000poza.bmp"), QStringLiteral("Stn001poza.bmp")}));
+        QFile other(folder.filePath(QStringLiteral("Stn000poza.bmp")));
         QVERIFY(other.open(QIODevice::ReadOnly));
         QCOMPARE(other.readAll(), QByteArray("altcineva"));
-        QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn001poza.jpg"))).convertToFormat(QImage::Format_RGB32),
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn001poza.bmp"))).convertToFormat(QImage::Format_RGB32),
                  testing::patternImage(6, 6));
     }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Writing a surface's image as a BMP file under a name that must not exist
-// yet, with the true reason, in Romanian, when it cannot be done.
+// Writing a result file under a name that must not exist yet, durably and
+// never in part, with the true reason, in Romanian, when it cannot be done.
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <functional>
@@ -29,17 +30,26 @@ struct WriteOptions {
     std::function<void()> beforeNaming;
 };
 
-// A 24-bit BMP file written once and on the disk, waiting in its folder for
-// a name that does not exist yet. The data goes to a file without a name,
+// The content a staged file is written with: it writes everything to the
+// descriptor and returns 0, or the errno of the failure.
+using ContentWriter = std::function<int(int fd)>;
+
+// The image as a 24-bit, bottom-up BMP file.
+ContentWriter bitmapContent(const QImage& image);
+// Bytes already encoded.
+ContentWriter encodedContent(const QByteArray& bytes);
+
+// A file written once and on the disk, waiting in its folder for a name
+// that does not exist yet. The data goes to a file without a name,
 // so a crash, a kill or a full disk never leaves half a file or a stray
 // temporary one; a file never named is gone with this object. Permissions
 // are those of any new file of this user (the umask applies).
-class StagedBitmap {
+class StagedFile {
 public:
-    StagedBitmap(const QImage& image, const QString& folder, const WriteOptions& options = {});
-    ~StagedBitmap();
-    StagedBitmap(const StagedBitmap&) = delete;
-    StagedBitmap& operator=(const StagedBitmap&) = delete;
+    StagedFile(const ContentWriter& content, const QString& folder, const WriteOptions& options = {});
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
 
     // Gives the file the name `fileName` in its folder, only if no entry of
     // that name exists at the moment the file appears: an existing file is
@@ -53,7 +63,8 @@ private:
     std::unique_ptr<Parts> parts_;
 };
 
-// Writes the image under exactly `path`: a StagedBitmap offered that one name.
+// Writes the image as a BMP file under exactly `path`: a StagedFile offered
+// that one name.
 WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options = {});
 
 // The reason for a failed write with this errno, in Romanian.

@@ -1,4 +1,4 @@
-#include "bitmap_file.h"
+#include "staged_file.h"
 
 #include "raster/raster.h"
 
@@ -210,14 +210,34 @@ QString writeFailure(int error)
     }
 }
 
-struct StagedBitmap::Parts {
+ContentWriter bitmapContent(const QImage& image)
+{
+    // The image is let go as soon as it is written, before `whileWriting`
+    // runs: a caller that frees its pictures there really frees them.
+    return [image](int fd) mutable {
+        const QImage written = std::move(image);
+        return writeBmp24(fd, written);
+    };
+}
+
+ContentWriter encodedContent(const QByteArray& bytes)
+{
+    return [bytes](int fd) {
+        if (const int error = writeAll(fd, bytes.constData(), std::size_t(bytes.size())))
+            return error;
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
+        return 0;
+    };
+}
+
+struct StagedFile::Parts {
     Fd folder;
     std::optional<TemporaryFile> temp;
     int error = 0;  // of the write, or of the naming that failed
     std::function<void()> beforeNaming;
 };
 
-StagedBitmap::StagedBitmap(const QImage& image, const QString& folder, const WriteOptions& options)
+StagedFile::StagedFile(const ContentWriter& content, const QString& folder, const WriteOptions& options)
     : parts_(std::make_unique<Parts>())
 {
     Parts& p = *parts_;
@@ -234,16 +254,16 @@ StagedBitmap::StagedBitmap(const QImage& image, const QString& folder, const Wri
     }
     // The data must be on the disk before the name appears, or a power cut
     // could leave a named file without its pixels.
-    p.error = writeBmp24(p.temp->fd(), image);
+    p.error = content(p.temp->fd());
     if (p.error == 0 && options.whileWriting)
         options.whileWriting();
     if (p.error == 0 && ::fsync(p.temp->fd()) != 0)
         p.error = errno;
 }
 
-StagedBitmap::~StagedBitmap() = default;
+StagedFile::~StagedFile() = default;
 
-WriteResult StagedBitmap::nameAs(const QString& fileName)
+WriteResult StagedFile::nameAs(const QString& fileName)
 {
     WriteResult result;
     Parts& p = *parts_;
@@ -276,7 +296,7 @@ WriteResult StagedBitmap::nameAs(const QString& fileName)
 WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options)
 {
     const QFileInfo target(path);
-    return StagedBitmap(image, target.path(), options).nameAs(target.fileName());
+    return StagedFile(bitmapContent(image), target.path(), options).nameAs(target.fileName());
 }
 
 }  // namespace tarvex

@@ -1,0 +1,163 @@
+#include "jpeg_coding.h"
+
+#include <QFile>
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+namespace tarvex {
+
+namespace {
+
+// The tables of the JPEG standard's annex K, in natural order, that
+// libjpeg scales by the quality.
+constexpr unsigned short kLuminance[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40,  57,  69,  56,
+    14, 17, 22, 29, 51,  87,  80,  62,  18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr unsigned short kChrominance[64] = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99};
+
+// libjpeg's scaling of a standard table for a quality, baseline values.
+bool matches(const unsigned short* table, const unsigned short* standard, int quality)
+{
+    const long scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    for (int i = 0; i < 64; ++i)
+        if (table[i] != std::clamp<long>((standard[i] * scale + 50) / 100, 1, 255))
+            return false;
+    return true;
+}
+
+// libjpeg's errors jump back to the caller, which gives up; warnings and
+// messages are not printed.
+struct Errors {
+    jpeg_error_mgr manager{};
+    std::jmp_buf back{};
+};
+
+extern "C" void jumpBack(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<Errors*>(info->err)->back, 1);
+}
+
+extern "C" void stayQuiet(j_common_ptr, int) {}
+
+void quietErrors(Errors& errors)
+{
+    jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jumpBack;
+    errors.manager.emit_message = stayQuiet;
+}
+
+// Reads the header of the open file into `coding`; false when libjpeg
+// refused it. Nothing on this stack is used after a jump.
+bool readHeader(jpeg_decompress_struct& info, Errors& errors, std::FILE* file, JpegCoding& coding)
+{
+    if (setjmp(errors.back))
+        return false;
+    jpeg_stdio_src(&info, file);
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || info.num_components < 1)
+        return false;
+    coding.horizontal = info.comp_info[0].h_samp_factor;
+    coding.vertical = info.comp_info[0].v_samp_factor;
+    const JQUANT_TBL* luminance = info.quant_tbl_ptrs[info.comp_info[0].quant_tbl_no];
+    const JQUANT_TBL* chrominance =
+        info.num_components >= 3 ? info.quant_tbl_ptrs[info.comp_info[1].quant_tbl_no] : nullptr;
+    if (luminance)
+        coding.quality = standardQuality(luminance->quantval, chrominance ? chrominance->quantval : nullptr);
+    return true;
+}
+
+// Codes the image; false when libjpeg gave up.
+bool compress(jpeg_compress_struct& info, Errors& errors, const QImage& image, int quality, int horizontal,
+              int vertical)
+{
+    if (setjmp(errors.back))
+        return false;
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRX;  // 0xffRRGGBB in memory: Qt's 32-bit RGB
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.comp_info[0].h_samp_factor = horizontal;
+    info.comp_info[0].v_samp_factor = vertical;
+    for (int c = 1; c < info.num_components; ++c)
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    info.density_unit = 1;  // dots per inch, as the bitmaps say
+    info.X_density = info.Y_density = 96;
+    jpeg_start_compress(&info, TRUE);
+    JSAMPROW row[1];
+    while (info.next_scanline < info.image_height) {
+        row[0] = const_cast<JSAMPLE*>(image.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, row, 1);
+    }
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+}  // namespace
+
+int standardQuality(const unsigned short* luminance, const unsigned short* chrominance)
+{
+    for (int quality = 1; quality <= 100; ++quality)
+        if (matches(luminance, kLuminance, quality) && (!chrominance || matches(chrominance, kChrominance, quality)))
+            return quality;
+    return 0;
+}
+
+JpegCoding readJpegCoding(const QString& path)
+{
+    JpegCoding coding;
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rbe");
+    if (!file)
+        return coding;
+    jpeg_decompress_struct info{};
+    Errors errors;
+    quietErrors(errors);
+    info.err = &errors.manager;
+    jpeg_create_decompress(&info);
+    JpegCoding read;
+    if (readHeader(info, errors, file, read))
+        coding = read;
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    // Only the sampling factors libjpeg writes are kept.
+    if (coding.horizontal < 1 || coding.horizontal > 2 || coding.vertical < 1 || coding.vertical > 2)
+        coding.horizontal = coding.vertical = 2;
+    return coding;
+}
+
+QByteArray encodeJpeg(const QImage& source, int quality, int horizontal, int vertical, QString* failure)
+{
+    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull() || image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
+        if (failure)
+            *failure = QStringLiteral("imaginea este prea mare pentru formatul JPEG");
+        return {};
+    }
+    jpeg_compress_struct info{};
+    Errors errors;
+    quietErrors(errors);
+    info.err = &errors.manager;
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    const bool coded = compress(info, errors, image, std::clamp(quality, 1, 100), horizontal, vertical);
+    jpeg_destroy_compress(&info);
+    QByteArray bytes;
+    if (coded)
+        bytes = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    std::free(buffer);
+    if (!coded && failure)
+        *failure = QStringLiteral("imaginea nu a putut fi codata ca JPEG");
+    return bytes;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,288 @@
+#include "photo_metadata.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include <exiv2/exiv2.hpp>
+#include <webp/mux.h>
+#include <zlib.h>
+
+namespace tarvex {
+
+namespace {
+
+// What Exiv2 reports while this thread reads a file: each report names the
+// block it concerns, so a damaged block can be told from a whole file.
+thread_local QStringList* reports = nullptr;
+
+void collectReport(int, const char* message)
+{
+    if (reports)
+        *reports << QString::fromUtf8(message);
+}
+
+// Exiv2 prints nothing of its own, and its XMP toolkit is set up once,
+// before any thread uses it.
+void setUpExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::warn);
+        Exiv2::LogMsg::setHandler(collectReport);
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+struct ReportScope {
+    QStringList collected;
+    ReportScope() { reports = &collected; }
+    ~ReportScope() { reports = nullptr; }
+    ReportScope(const ReportScope&) = delete;
+    ReportScope& operator=(const ReportScope&) = delete;
+};
+
+QString blockOfReport(const QString& report)
+{
+    if (report.contains(QLatin1String("XMP"), Qt::CaseInsensitive))
+        return QStringLiteral("XMP");
+    if (report.contains(QLatin1String("IPTC"), Qt::CaseInsensitive))
+        return QStringLiteral("IPTC");
+    return QStringLiteral("Exif");
+}
+
+}  // namespace
+
+QByteArray srgbProfile()
+{
+    static const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
+    return profile;
+}
+
+namespace {
+
+QByteArray encodedExif(const Exiv2::ExifData& exif)
+{
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+}
+
+QByteArray encodedIptc(const Exiv2::IptcData& iptc)
+{
+    const Exiv2::DataBuf buf = Exiv2::IptcParser::encode(iptc);
+    return QByteArray(reinterpret_cast<const char*>(buf.pData_), qsizetype(buf.size_));
+}
+
+// Exif as the result needs it: upright, its size, no thumbnail.
+Exiv2::ExifData resultExif(const QByteArray& bytes, QSize pixels)
+{
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(bytes.constData()), uint32_t(bytes.size()));
+    Exiv2::ExifThumb(exif).erase();
+    exif["Exif.Image.Orientation"] = uint16_t(1);
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(pixels.width());
+    exif["Exif.Photo.PixelYDimension"] = uint32_t(pixels.height());
+    for (const char* key : {"Exif.Image.ImageWidth", "Exif.Image.ImageLength"}) {
+        const auto found = exif.findKey(Exiv2::ExifKey(key));
+        if (found != exif.end())
+            exif.erase(found);  // a result's own writer records its size where the format keeps it
+    }
+    return exif;
+}
+
+Exiv2::XmpData resultXmp(const QByteArray& packet, QSize pixels)
+{
+    Exiv2::XmpData xmp;
+    if (Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "XMP packet not decoded");
+    if (xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) != xmp.end())
+        xmp["Xmp.tiff.Orientation"] = "1";
+    if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelXDimension")) != xmp.end())
+        xmp["Xmp.exif.PixelXDimension"] = std::to_string(pixels.width());
+    if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelYDimension")) != xmp.end())
+        xmp["Xmp.exif.PixelYDimension"] = std::to_string(pixels.height());
+    return xmp;
+}
+
+// The PNG file with the sRGB profile's iCCP chunk after its header: Exiv2
+// 0.27 writes that chunk without the name PNG requires, and drops one
+// written before.
+QByteArray withPngProfile(const QByteArray& png)
+{
+    constexpr int kHeaderEnd = 8 + 8 + 13 + 4;  // signature, then IHDR: length, type, data, CRC
+    if (png.size() < kHeaderEnd || png.mid(12, 4) != "IHDR")
+        return png;
+    const QByteArray profile = srgbProfile();
+    uLongf packedSize = compressBound(uLong(profile.size()));
+    QByteArray packed(qsizetype(packedSize), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(profile.constData()), uLong(profile.size()), Z_BEST_COMPRESSION) != Z_OK)
+        return png;
+    packed.truncate(qsizetype(packedSize));
+    QByteArray chunk = QByteArray("iCCP") + QByteArray("sRGB\0\0", 6) + packed;  // name, compression method 0
+    const auto bigEndian = [](quint32 v) {
+        const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(b, 4);
+    };
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
+    const QByteArray whole = bigEndian(quint32(chunk.size() - 4)) + chunk + bigEndian(crc);
+    return png.left(kHeaderEnd) + whole + png.mid(kHeaderEnd);
+}
+
+bool isWebp(const QByteArray& encoded)
+{
+    return encoded.size() >= 12 && encoded.startsWith("RIFF") && encoded.mid(8, 4) == "WEBP";
+}
+
+// WebP's chunks are written with libwebpmux: Exiv2 0.27 breaks the image
+// chunk of a WebP file it adds a profile to. WebP has no IPTC chunk, so
+// IPTC goes into the XMP, as Exiv2 maps it.
+QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const QStringList& leftOut)
+{
+    QByteArray exifBytes, xmpBytes;
+    if (!metadata.exif.isEmpty() && !leftOut.contains(QLatin1String("Exif")))
+        exifBytes = encodedExif(resultExif(metadata.exif, pixels));
+    Exiv2::XmpData xmp;
+    if (!metadata.xmp.isEmpty() && !leftOut.contains(QLatin1String("XMP")))
+        xmp = resultXmp(metadata.xmp, pixels);
+    if (!metadata.iptc.isEmpty() && !leftOut.contains(QLatin1String("IPTC"))) {
+        Exiv2::IptcData iptc;
+        if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size())) != 0)
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "IPTC not decoded");
+        Exiv2::copyIptcToXmp(iptc, xmp);
+    }
+    if (!xmp.empty()) {
+        std::string packet;
+        if (Exiv2::XmpParser::encode(packet, xmp) != 0)
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "XMP not encoded");
+        xmpBytes = QByteArray::fromStdString(packet);
+    }
+    const QByteArray profile = srgbProfile();
+    const WebPData source{reinterpret_cast<const uint8_t*>(encoded.constData()), size_t(encoded.size())};
+    std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&source, 0), WebPMuxDelete);
+    if (!mux)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "WebP not read");
+    using Chunk = std::pair<const char*, const QByteArray*>;
+    for (const auto& [fourcc, bytes] : {Chunk{"ICCP", &profile}, Chunk{"EXIF", &exifBytes}, Chunk{"XMP ", &xmpBytes}}) {
+        if (bytes->isEmpty())
+            continue;
+        const WebPData chunk{reinterpret_cast<const uint8_t*>(bytes->constData()), size_t(bytes->size())};
+        if (WebPMuxSetChunk(mux.get(), fourcc, &chunk, 1) != WEBP_MUX_OK)
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "WebP chunk not set");
+    }
+    WebPData assembled{nullptr, 0};
+    if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "WebP not assembled");
+    QByteArray out(reinterpret_cast<const char*>(assembled.bytes), qsizetype(assembled.size));
+    WebPDataClear(&assembled);
+    return out;
+}
+
+// One attempt at writing the chosen blocks; throws what Exiv2 throws.
+QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const QStringList& leftOut)
+{
+    if (isWebp(encoded))
+        return writtenWebp(encoded, metadata, pixels, leftOut);
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
+    if (!image.get())
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "unknown format");
+    if (!metadata.exif.isEmpty() && !leftOut.contains(QLatin1String("Exif")))
+        image->setExifData(resultExif(metadata.exif, pixels));
+    if (!metadata.iptc.isEmpty() && !leftOut.contains(QLatin1String("IPTC"))) {
+        Exiv2::IptcData iptc;
+        if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size())) != 0)
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "IPTC not decoded");
+        image->setIptcData(iptc);
+    }
+    if (!metadata.xmp.isEmpty() && !leftOut.contains(QLatin1String("XMP")))
+        image->setXmpData(resultXmp(metadata.xmp, pixels));
+    const bool png = image->imageType() == Exiv2::ImageType::png;
+    if (!png) {
+        const QByteArray profile = srgbProfile();
+        Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(profile.constData()), long(profile.size()));
+        image->setIccProfile(icc, false);
+    }
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    io.seek(0, Exiv2::BasicIo::beg);
+    const Exiv2::DataBuf all = io.read(long(io.size()));
+    const QByteArray out(reinterpret_cast<const char*>(all.pData_), qsizetype(all.size_));
+    return png ? withPngProfile(out) : out;
+}
+
+}  // namespace
+
+PhotoMetadata readPhotoMetadata(const QString& path)
+{
+    setUpExiv2();
+    PhotoMetadata metadata;
+    ReportScope scope;
+    try {
+        const std::string name = QFile::encodeName(path).toStdString();
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(name);
+        if (!image.get())
+            return metadata;
+        image->readMetadata();
+        if (!image->exifData().empty())
+            metadata.exif = encodedExif(image->exifData());
+        if (!image->iptcData().empty())
+            metadata.iptc = encodedIptc(image->iptcData());
+        if (!image->xmpPacket().empty())
+            metadata.xmp = QByteArray::fromStdString(image->xmpPacket());
+    } catch (const Exiv2::AnyError& error) {
+        scope.collected << QString::fromUtf8(error.what());
+    } catch (const std::exception& error) {
+        scope.collected << QString::fromUtf8(error.what());
+    }
+    for (const QString& report : scope.collected) {
+        const QString block = blockOfReport(report);
+        if (!metadata.damaged.contains(block))
+            metadata.damaged << block;
+    }
+    // A damaged block is left out whole: what was read of it may be wrong.
+    if (metadata.damaged.contains(QLatin1String("Exif")))
+        metadata.exif.clear();
+    if (metadata.damaged.contains(QLatin1String("IPTC")))
+        metadata.iptc.clear();
+    if (metadata.damaged.contains(QLatin1String("XMP")))
+        metadata.xmp.clear();
+    return metadata;
+}
+
+QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped)
+{
+    setUpExiv2();
+    ReportScope scope;
+    QStringList leftOut;
+    // Each failure leaves out one more block, the most fragile first; the
+    // profile alone is the last attempt.
+    QStringList order;
+    for (const auto& [name, block] : {std::pair{"Exif", &metadata.exif}, std::pair{"IPTC", &metadata.iptc},
+                                      std::pair{"XMP", &metadata.xmp}})
+        if (!block->isEmpty())
+            order << QString::fromLatin1(name);
+    for (int attempt = 0; attempt <= order.size(); ++attempt) {
+        try {
+            QByteArray out = written(encoded, metadata, pixels, leftOut);
+            if (dropped)
+                *dropped = leftOut;
+            return out;
+        } catch (const Exiv2::AnyError&) {
+        } catch (const std::exception&) {
+        }
+        if (attempt < order.size())
+            leftOut << order[attempt];
+    }
+    if (dropped)
+        *dropped = order;
+    return encoded;
+}
+
+}  // namespace tarvex
