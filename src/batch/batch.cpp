@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <cerrno>
+#include <sys/stat.h>
 #include <algorithm>
 #include <future>
 #include <mutex>
@@ -15,6 +18,7 @@
 #include "workspace/image_buffers.h"
 #include "workspace/picture_commands.h"
 #include "workspace/picture_file.h"
+#include "workspace/save_name.h"
 
 namespace tarvex::batch {
 
@@ -155,11 +159,25 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     return result;
 }
 
-Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop)
+// The photos to work on: those named as results of an earlier run are
+// left out, and counted, unless asked for.
+QStringList photosToTake(const Options& options, int& leftOut)
+{
+    QStringList photos;
+    for (const QString& photo : options.photos)
+        if (options.includeResults || !isNumberedResultName(QFileInfo(photo).fileName()))
+            photos << photo;
+    leftOut = int(options.photos.size() - photos.size());
+    return photos;
+}
+
+Summary run(const Options& given, const Progress& progress, const std::atomic<bool>& stop)
 {
     QElapsedTimer clock;
     clock.start();
     Summary summary;
+    Options options = given;
+    options.photos = photosToTake(given, summary.earlierResults);
     std::mutex lock;
     const auto report = [&](const QString& photo, const PhotoResult& result) {
         const std::lock_guard<std::mutex> hold(lock);
@@ -168,12 +186,21 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
             progress.photoDone(photo, result);
     };
 
-    // The first worker decodes the fixed picture while the others decode
-    // their first photos; nobody composes before it is there.
+    // The first worker decodes the fixed picture. The others decode their
+    // first photos once it has passed every check short of its decode, so
+    // a frame that cannot be opened stops the run before any photo is read.
     std::promise<LoadResult> fixedDecoded;
     const std::shared_future<LoadResult> fixed = fixedDecoded.get_future().share();
+    std::promise<bool> fixedReadable;
+    const std::shared_future<bool> readable = fixedReadable.get_future().share();
     const auto decodeFixed = [&] {
-        LoadResult loaded = loadPicture(options.fixed);
+        bool told = false;
+        LoadResult loaded = loadPicture(options.fixed, [&] {
+            fixedReadable.set_value(true);
+            told = true;
+        });
+        if (!told)
+            fixedReadable.set_value(bool(loaded.picture));
         if (loaded.incomplete && progress.warning)
             progress.warning(loadMessage(options.fixed, loaded));
         fixedDecoded.set_value(std::move(loaded));
@@ -183,9 +210,10 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     const KeptImageBuffers kept(kBuffersPerPhoto * threads);
     std::atomic<int> next{0};
     // Takes the next photo from the list and decodes it, unless it is the
-    // fixed picture itself; none once the list is done or the run stopped.
+    // fixed picture itself; none once the list is done, the run stopped or
+    // the fixed picture failed.
     const auto take = [&]() -> std::optional<TakenPhoto> {
-        if (stop.load())
+        if (stop.load() || !readable.get())
             return std::nullopt;
         const int taken = next.fetch_add(1);
         if (taken >= int(order.size()))
@@ -202,22 +230,19 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     const auto work = [&](bool first) {
         if (first)
             decodeFixed();
-        for (std::optional<TakenPhoto> current = take(); current && !stop.load();) {
+        // A photo once taken is finished, even when a stop comes meanwhile.
+        for (std::optional<TakenPhoto> current = take(); current;) {
             std::optional<TakenPhoto> ahead;
             const LoadResult& shared = fixed.get();
+            if (!shared.picture)
+                return;  // the run reports the fixed picture once
             // The next photo is decoded while this one's file goes to the disk.
             const auto decodeAhead = [&] {
                 if (!ahead)
                     ahead = take();
             };
-            if (shared.picture) {
-                report(current->path, composePhoto(options, shared, current->path,
-                                                   std::move(current->decoded), decodeAhead));
-            } else {
-                PhotoResult failed;
-                failed.messages << loadMessage(options.fixed, shared);
-                report(current->path, failed);
-            }
+            report(current->path,
+                   composePhoto(options, shared, current->path, std::move(current->decoded), decodeAhead));
             current = ahead ? std::move(ahead) : take();
         }
     };
@@ -227,9 +252,30 @@ Summary run(const Options& options, const Progress& progress, const std::atomic<
     work(true);
     for (std::thread& w : workers)
         w.join();
+    if (!fixed.get().picture) {
+        summary.fixedFailure = loadMessage(options.fixed, fixed.get());
+        return summary;
+    }
     summary.skipped = int(options.photos.size()) - summary.saved - summary.failed;
     summary.seconds = double(clock.nsecsElapsed()) / 1e9;
     return summary;
+}
+
+QString makeFolder(const QString& folder)
+{
+    // Each missing folder of the path in turn, so a failure has its reason.
+    const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
+    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    for (const QString& part : parts) {
+        path += QLatin1Char('/') + part;
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0 || errno == EEXIST)
+            continue;
+        return writeFailure(errno);
+    }
+    if (!QFileInfo(absolute).isDir())
+        return writeFailure(ENOTDIR);
+    return {};
 }
 
 }  // namespace tarvex::batch

@@ -35,6 +35,7 @@ struct Options {
     int quality = 0;                  // JPEG and lossy WebP results, 1..100; 0: the photo's
     int jobs = 1;
     bool quiet = false;
+    bool includeResults = false;      // take photos named as numbered results (Stn000...) too
 };
 
 struct PhotoResult {
@@ -62,13 +63,21 @@ struct Progress {
 struct Summary {
     int saved = 0;
     int failed = 0;
-    int skipped = 0;  // not started because the run was stopped
+    int skipped = 0;          // not started because the run was stopped
+    int earlierResults = 0;   // left out: named as results of an earlier run
+    QString fixedFailure;     // why the frame or first picture could not be opened; nothing was done
     double seconds = 0;
 };
 
-// Runs every photo on `options.jobs` threads. Setting `stop` lets the
-// photos being worked on finish and starts no others. A fixed picture that
-// cannot be opened fails every photo with its reason.
+// Runs every photo on `options.jobs` threads; photos named as numbered
+// results are left out unless `options.includeResults`. Setting `stop`
+// lets the photos taken (being decoded or worked on) finish and takes no
+// others. A fixed picture that cannot be opened stops the run before any
+// photo is read: `fixedFailure` says why.
 Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop);
+
+// Makes `folder` and every missing folder above it; empty when it is there,
+// else why not, in Romanian.
+QString makeFolder(const QString& folder);
 
 }  // namespace tarvex::batch

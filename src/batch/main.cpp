@@ -26,12 +26,14 @@ QByteArray local(const QString& text)
     return text.toLocal8Bit();
 }
 
-// On a terminal: a progress line, rewritten in place, and a summary at the
-// end. Elsewhere: the path of each saved file on a line of its own.
+// Saved paths go to standard output whenever it is not a terminal (a pipe,
+// a file), one per line; progress and the summary go to standard error
+// when that is a terminal.
 class Reporter {
 public:
-    Reporter(const tarvex::batch::Options& options, bool terminal)
-        : total_(int(options.photos.size())), terminal_(terminal), quiet_(options.quiet)
+    Reporter(const tarvex::batch::Options& options, bool listPaths, bool showProgress)
+        : total_(int(options.photos.size())), listPaths_(listPaths && !options.quiet),
+          progress_(showProgress && !options.quiet)
     {
         clock_.start();
     }
@@ -44,10 +46,10 @@ public:
             std::fprintf(stderr, "%s: %s\n", local(photo).constData(), local(message).constData());
         if (!result.droppedMetadata.isEmpty())
             std::fprintf(stderr, "%s: %s\n", local(photo).constData(),
-                         local(QStringLiteral("metadatele %1 ale fotografiei sunt deteriorate; rezultatul a fost salvat "
-                                              "fara ele").arg(result.droppedMetadata.join(QStringLiteral(", "))))
+                         local(QStringLiteral("metadatele %1 ale pozei sunt deteriorate; rezultatul a fost salvat "
+                                              "fara ele.").arg(result.droppedMetadata.join(QStringLiteral(", "))))
                              .constData());
-        if (!quiet_ && !terminal_ && !result.savedPath.isEmpty())
+        if (listPaths_ && !result.savedPath.isEmpty())
             std::printf("%s\n", local(result.savedPath).constData());
         std::fflush(stdout);
         showProgress();
@@ -62,22 +64,25 @@ public:
     void finish(const tarvex::batch::Summary& s)
     {
         clearLine();
-        if (!terminal_ || quiet_)
+        if (!progress_)
             return;
-        std::fprintf(stderr, "saved %d, failed %d%s, %.1f s\n", s.saved, s.failed,
-                     s.skipped ? qPrintable(QStringLiteral(", not started %1 (stopped)").arg(s.skipped)) : "",
-                     s.seconds);
+        QString line = QStringLiteral("salvate %1, esuate %2").arg(s.saved).arg(s.failed);
+        if (s.skipped)
+            line += QStringLiteral(", neincepute %1 (oprit)").arg(s.skipped);
+        if (s.earlierResults)
+            line += QStringLiteral(", sarite %1 (rezultate anterioare; --include-results le ia)").arg(s.earlierResults);
+        std::fprintf(stderr, "%s, %.1f s\n", local(line).constData(), s.seconds);
     }
 
 private:
     void showProgress()
     {
-        if (!terminal_ || quiet_)
+        if (!progress_)
             return;
         const double seconds = double(clock_.nsecsElapsed()) / 1e9;
         const double rate = seconds > 0 ? done_ / seconds : 0;
         const double left = rate > 0 ? (total_ - done_) / rate : 0;
-        std::fprintf(stderr, "\r%d/%d photos, %.1f photos/s, %.0f s left", done_, total_, rate, std::ceil(left));
+        std::fprintf(stderr, "\r%d/%d poze, %.1f poze/s, %.0f s ramase", done_, total_, rate, std::ceil(left));
         shown_ = true;
     }
     void clearLine()
@@ -89,7 +94,7 @@ private:
 
     QElapsedTimer clock_;
     int total_, done_ = 0;
-    bool terminal_, quiet_, shown_ = false;
+    bool listPaths_, progress_, shown_ = false;
 };
 
 }  // namespace
@@ -108,7 +113,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
     const auto parsed = tarvex::batch::parseCommandLine(QCoreApplication::arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "tarvex-batch: %s. Try 'tarvex-batch --help'.\n", local(*error).constData());
+        std::fprintf(stderr, "tarvex-batch: %s. Incercati 'tarvex-batch --help'.\n", local(*error).constData());
         return 2;
     }
     const auto& line = std::get<tarvex::batch::ParsedCommandLine>(parsed);
@@ -120,12 +125,22 @@ int main(int argc, char* argv[])
         std::printf("tarvex-batch %s\n", TARVEX_VERSION);
         return 0;
     }
+    if (!line.options.outFolder.isEmpty())
+        if (const QString why = tarvex::batch::makeFolder(line.options.outFolder); !why.isEmpty()) {
+            std::fprintf(stderr, "tarvex-batch: dosarul --out \"%s\" nu poate fi creat: %s.\n",
+                         local(line.options.outFolder).constData(), local(why).constData());
+            return 2;
+        }
     std::signal(SIGINT, onInterrupt);
-    Reporter reporter(line.options, ::isatty(STDERR_FILENO) == 1);
+    Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1, ::isatty(STDERR_FILENO) == 1);
     tarvex::batch::Progress progress;
     progress.photoDone = [&](const QString& photo, const tarvex::batch::PhotoResult& r) { reporter.photoDone(photo, r); };
     progress.warning = [&](const QString& message) { reporter.warning(message); };
     const tarvex::batch::Summary summary = tarvex::batch::run(line.options, progress, interrupted);
+    if (!summary.fixedFailure.isEmpty()) {
+        std::fprintf(stderr, "tarvex-batch: %s\n", local(summary.fixedFailure).constData());
+        return 2;
+    }
     reporter.finish(summary);
     if (interrupted.load())
         return 130;

@@ -121,4 +121,14 @@ QString numberedName(const QString& name, double counter)
     return QStringLiteral("Stn") + text(hundreds) + text(tens) + text(units) + name.mid(6);
 }
 
+bool isNumberedResultName(const QString& fileName)
+{
+    if (fileName.size() < 6 || !fileName.startsWith(QLatin1String("Stn")))
+        return false;
+    for (int i = 3; i < 6; ++i)
+        if (fileName[i] < QLatin1Char('0') || fileName[i] > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
 }  // namespace tarvex

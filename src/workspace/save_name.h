@@ -22,4 +22,8 @@ double leadingNumber(const QString& text);
 // hundreds, tens and units (a counter of 1000 gives four digits).
 QString numberedName(const QString& name, double counter);
 
+// Whether a file name is one the numbering gives to results: "Stn" and
+// three digits at its start.
+bool isNumberedResultName(const QString& fileName);
+
 }  // namespace tarvex

@@ -3,10 +3,12 @@
 // save for the same steps, and its failures, usage errors and Ctrl+C.
 #include <QtTest>
 
+#include <QImageReader>
 #include <csignal>
 
 #include "imaging/image_commands.h"
 #include "test_support.h"
+#include "workspace/jpeg_coding.h"
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;
@@ -285,7 +287,10 @@ private slots:
         QTest::newRow("key tolerance above 255") << QStringList{"frame", "--key-tolerance", "256", "x.bmp", "y.bmp"};
         QTest::newRow("key tolerance when mixing") << QStringList{"mix", "--key-tolerance", "9", "x.bmp", "y.bmp"};
         QTest::newRow("no jobs") << QStringList{"frame", "--jobs", "0", "x.bmp", "y.bmp"};
-        QTest::newRow("out folder missing") << QStringList{"frame", "--out", "/nu/exista", "x.bmp", "y.bmp"};
+        QTest::newRow("unknown format") << QStringList{"frame", "--format", "gif", "x.bmp", "y.bmp"};
+        QTest::newRow("quality 0") << QStringList{"frame", "--quality", "0", "x.bmp", "y.bmp"};
+        QTest::newRow("quality above 100") << QStringList{"mix", "--quality", "101", "x.bmp", "y.bmp"};
+        QTest::newRow("option without its value") << QStringList{"mix", "x.bmp", "y.bmp", "--opacity"};
     }
     void usageErrors()
     {
@@ -294,7 +299,12 @@ private slots:
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(r.err.count('\n'), 1);
-        QVERIFY2(r.err.startsWith("tarvex-batch: ") && r.err.contains("--help"), r.err.constData());
+        QVERIFY2(r.err.startsWith("tarvex-batch: ") && r.err.contains("Incercati 'tarvex-batch --help'"),
+                 r.err.constData());
+        QVERIFY2(!r.err.contains(".."), r.err.constData());  // one full stop, whoever wrote the reason
+        // In the product's language throughout: none of Qt's English words.
+        for (const char* english : {"Unknown", "Missing", "option", "Try", "takes", "needs"})
+            QVERIFY2(!r.err.contains(english), r.err.constData());
     }
 
     // On a terminal: progress as it goes, one summary line at the end, and
@@ -313,33 +323,139 @@ private slots:
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         const QByteArray shown = p.readAllStandardOutput();
-        QVERIFY2(shown.contains("3/3 photos") && shown.contains("photos/s"), shown.constData());
-        QVERIFY2(shown.contains("saved 3, failed 0"), shown.constData());
+        QVERIFY2(shown.contains("3/3 poze") && shown.contains("poze/s"), shown.constData());
+        QVERIFY2(shown.contains("salvate 3, esuate 0"), shown.constData());
         QVERIFY(!shown.contains(out.toLocal8Bit()));
         QCOMPARE(files(out).size(), 3);
+
+        // Standard output sent to a file from a terminal: the saved paths
+        // go there, the progress still to the terminal.
+        const QString again = freshFolder(QStringLiteral("terminal-paths"));
+        const QString list = path(QStringLiteral("paths.txt"));
+        command[3] = QLatin1Char('\'') + again + QLatin1Char('\'');
+        QProcess q;
+        q.start(QStringLiteral("script"),
+                {"-qec", command.join(QLatin1Char(' ')) + QStringLiteral(" > '%1'").arg(list), "/dev/null"});
+        QVERIFY(q.waitForFinished(60000));
+        QCOMPARE(q.exitCode(), 0);
+        QVERIFY(q.readAllStandardOutput().contains("salvate 3"));
+        const QList<QByteArray> paths = bytesOf(list).trimmed().split('\n');
+        QCOMPARE(paths.size(), 3);
+        for (const QByteArray& saved : paths)
+            QVERIFY2(QFileInfo::exists(QString::fromLocal8Bit(saved)) && saved.startsWith(again.toLocal8Bit()),
+                     saved.constData());
     }
 
     void helpAndVersion()
     {
         const Run help = batch({"--help"});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.out.contains("frame [options] FRAME PICTURE...") && help.out.contains("--jobs"));
-        const Run version = batch({"--version"});
-        QCOMPARE(version.exitCode, 0);
-        QVERIFY(version.out.startsWith("tarvex-batch "));
+        QVERIFY(help.out.contains("frame [optiuni] RAMA POZA...") && help.out.contains("--jobs"));
+        for (const char* option : {"--format", "--quality", "--include-results", "--quiet", "-v, --version"})
+            QVERIFY2(help.out.contains(option), option);
+        for (const char* asked : {"--version", "-v"}) {
+            const Run version = batch({asked});
+            QCOMPARE(version.exitCode, 0);
+            QVERIFY(version.out.startsWith("tarvex-batch "));
+        }
+    }
+
+    // A run over a folder that already holds its results leaves them out,
+    // says so in the summary, and takes them when asked.
+    void aSecondRunSkipsTheFirstRunsResults()
+    {
+        const QString folder = freshFolder(QStringLiteral("twice"));
+        const QStringList photos{testing::writePicture(QDir(folder), "p.bmp", testing::patternImage(12, 9, 1)),
+                                 testing::writePicture(QDir(folder), "q.bmp", testing::patternImage(10, 8, 2))};
+        QCOMPARE(batch(QStringList{"mix", first_} + photos).exitCode, 0);
+        QCOMPARE(files(folder), (QStringList{"Stn000p.bmp", "Stn000q.bmp", "p.bmp", "q.bmp"}));
+        QStringList all;
+        for (const QString& name : files(folder))
+            all << folder + QLatin1Char('/') + name;  // the shell's folder/*
+        const Run second = batch(QStringList{"mix", first_} + all);
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(files(folder).size(), 6);  // Stn001p.bmp and Stn001q.bmp, nothing made of the results
+        QVERIFY2(second.err.isEmpty(), second.err.constData());
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/Stn001q.bmp")));
+        const Run third = batch(QStringList{"mix", "--include-results", first_} + all);
+        QCOMPARE(third.out.trimmed().split('\n').size(), 4);
+        QCOMPARE(files(folder).size(), 10);  // earlier results numbered on, as the window numbers them
+    }
+
+    void outFolderIsMadeWithItsParents()
+    {
+        const QString out = path(QStringLiteral("nou/si/adanc"));
+        const Run r = batch({"frame", "--out", out, frame_, photos_[1]});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(files(out), QStringList{"Stn000b.bmp"});
+        // Under a file, no folder can be made: the reason is given.
+        const Run under = batch({"frame", "--out", photos_[1] + QStringLiteral("/x"), frame_, photos_[1]});
+        QCOMPARE(under.exitCode, 2);
+        QVERIFY2(under.err.contains("nu poate fi creat") && under.err.contains("nu este un dosar"), under.err.constData());
+    }
+
+    void aFrameThatCannotBeOpenedIsToldOnce()
+    {
+        const QString out = freshFolder(QStringLiteral("no-frame"));
+        const Run r = batch(QStringList{"frame", "--jobs", "2", "--out", out, path(QStringLiteral("lipsa.bmp"))} + photos_);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY2(r.err.contains("lipsa.bmp") && r.err.contains("nu poate fi deschisa"), r.err.constData());
+        QCOMPARE(files(out), QStringList());
+    }
+
+    // --format replaces each name's extension, the numbering going on from
+    // the new names; --quality sets the JPEG quality.
+    void formatAndQualityChooseTheResult()
+    {
+        const QString out = freshFolder(QStringLiteral("formats"));
+        QFile taken(out + QStringLiteral("/Stn000a.png"));
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+        taken.close();
+        const Run png = batch({"frame", "--format", "png", "--out", out, frame_, photos_[0], photos_[1]});
+        QCOMPARE(png.exitCode, 0);
+        QCOMPARE(files(out), (QStringList{"Stn000a.png", "Stn000b.png", "Stn001a.png"}));
+        QCOMPARE(QImageReader::imageFormat(out + QStringLiteral("/Stn000b.png")), QByteArray("png"));
+        const Run jpeg = batch({"frame", "--format", "JPG", "--quality", "55", "--out", out, frame_, photos_[1]});
+        QCOMPARE(jpeg.exitCode, 0);
+        QCOMPARE(readJpegCoding(out + QStringLiteral("/Stn000b.jpg")).quality, 55);
+    }
+
+    void damagedMetadataIsNamedAndTheResultSaved()
+    {
+        QByteArray jpeg = bytesOf(photos_[0]);
+        const QByteArray garbage("\xff\xe1\0\x1d" "Exif\0\0II*\0\xff\xff\xff\x7f nu e exif", 31);
+        jpeg.insert(2, garbage);
+        const QString folder = freshFolder(QStringLiteral("bad-exif"));
+        QFile file(folder + QStringLiteral("/exif.jpg"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(jpeg);
+        file.close();
+        const Run r = batch({"frame", frame_, file.fileName()});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains("exif.jpg") && r.err.contains("Exif") && r.err.contains("deteriorate"),
+                 r.err.constData());
+        QCOMPARE(QImage(folder + QStringLiteral("/Stn000exif.jpg")).size(), QSize(45, 31));
     }
 
     // Ctrl+C: the photo under way is finished, no other is started, and no
     // temporary or partial file is left.
+    void interruptLeavesOnlyWholeFiles_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("BMP results") << "bmp";
+        QTest::newRow("JPEG results") << "jpg";
+    }
     void interruptLeavesOnlyWholeFiles()
     {
+        QFETCH(QString, format);
         QStringList many;
         for (int i = 0; i < 60; ++i)
             many << testing::writePicture(QDir(freshFolder(QStringLiteral("int-in"))), QStringLiteral("i%1.bmp").arg(i),
                                           testing::patternImage(900, 700, i));
-        const QString out = freshFolder(QStringLiteral("int-out"));
+        const QString out = freshFolder(QStringLiteral("int-out-") + format);
         QProcess p;
-        p.start(QStringLiteral(TARVEX_BATCH), QStringList{"mix", "--jobs", "2", "--out", out, first_} + many);
+        p.start(QStringLiteral(TARVEX_BATCH), QStringList{"mix", "--jobs", "2", "--format", format, "--out", out, first_} + many);
         QVERIFY(p.waitForStarted());
         QVERIFY(p.waitForReadyRead(60000));  // the first file is saved
         ::kill(pid_t(p.processId()), SIGINT);
@@ -348,10 +464,16 @@ private slots:
         const QStringList saved = files(out);
         QVERIFY2(saved.size() >= 1 && saved.size() < 60, qPrintable(QString::number(saved.size())));
         for (const QString& name : saved) {
-            QVERIFY2(name.startsWith(QLatin1String("Stn000i")), qPrintable(name));
-            QImage image;
-            QVERIFY(image.load(out + QLatin1Char('/') + name, "bmp"));
-            QCOMPARE(QFileInfo(out + QLatin1Char('/') + name).size(), 54 + 700 * 2700);
+            QVERIFY2(name.startsWith(QLatin1String("Stn000i")) && name.endsWith(format), qPrintable(name));
+            QImageReader reader(out + QLatin1Char('/') + name);
+            QCOMPARE(reader.format(), QByteArray(format == "jpg" ? "jpeg" : "bmp"));
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+            QCOMPARE(image.size(), QSize(900, 700));
+            if (format == "bmp")
+                QCOMPARE(QFileInfo(out + QLatin1Char('/') + name).size(), 54 + 700 * 2700);
+            else  // whole: it ends with the end-of-image marker
+                QVERIFY(bytesOf(out + QLatin1Char('/') + name).endsWith("\xff\xd9"));
         }
     }
 };
