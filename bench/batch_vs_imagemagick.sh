@@ -4,6 +4,9 @@
 #   frame: tarvex-batch frame, against the frame made transparent once with
 #          convert, then one composite per photo, one after another;
 #   mix:   tarvex-batch mix --opacity 128, against composite -dissolve 50.
+# Results are BMP files (--format bmp, and .bmp names for ImageMagick);
+# each mode runs once more with JPEG results at the photos' quality (90),
+# the format the photos' names say, against ImageMagick writing JPEG too.
 # The same frame as a PNG with alpha (a clear, feathered window) is timed
 # too, against the BMP frame: laying by alpha against the colour key.
 # Prints wall time, photos per second and peak memory (RSS) of each, and
@@ -67,34 +70,37 @@ echo "$count photos of ${width} x ${height}, $(nproc) cores"
 rounds=${ROUNDS:-5}
 jobs_option() { [ "$1" = default ] || echo "--jobs ${1%ram}"; }  # 1ram: --jobs 1, into memory
 run_batch() {  # round mode jobs
-  local into=$work
+  local into=$work format=(--format bmp)
   [ "${3%ram}" = "$3" ] || into=$ram
+  [ "${2%_jpeg}" = "$2" ] || format=()  # the names say .jpg
   fresh "$into"
-  if [ "$2" = frame ] || [ "$2" = frame_alpha ]; then
+  if [ "${2%_jpeg}" = frame ] || [ "$2" = frame_alpha ]; then
     local frame=$work/frame.bmp
-    [ "$2" = frame ] || frame=$work/frame.png
+    [ "$2" != frame_alpha ] || frame=$work/frame.png
     # shellcheck disable=SC2046
-    timed build/tarvex-batch frame --quiet $(jobs_option "$3") --out "$into/out" "$frame" "${photos[@]}"
+    timed build/tarvex-batch frame --quiet "${format[@]}" $(jobs_option "$3") --out "$into/out" "$frame" "${photos[@]}"
   else
     # shellcheck disable=SC2046
-    timed build/tarvex-batch mix --quiet --opacity 128 $(jobs_option "$3") --out "$into/out" "${photos[0]}" "${photos[@]}"
+    timed build/tarvex-batch mix --quiet "${format[@]}" --opacity 128 $(jobs_option "$3") --out "$into/out" \
+      "${photos[0]}" "${photos[@]}"
   fi
   [ "$into" = "$work" ] || rm -rf "$into/out"  # the memory back at once
   echo "$1 $2 $3 $took $rss" >> "$work/runs"
 }
 # One photo after another; for framing, the frame made transparent once first.
 run_imagemagick() {  # round mode
-  local total=0 peak=0 p
+  local total=0 peak=0 p suffix=bmp quality=()
+  [ "${2%_jpeg}" = "$2" ] || { suffix=jpg; quality=(-quality 90); }
   fresh
-  if [ "$2" = frame ]; then
-    timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame.png"
+  if [ "${2%_jpeg}" = frame ]; then
+    timed "$convert" "$work/frame.bmp" -transparent '#00ff00' "$work/frame-clear.png"
     total=$took; peak=$rss
   fi
   for p in "${photos[@]}"; do
-    if [ "$2" = frame ]; then
-      timed "$composite" "$work/frame.png" "$p" "$work/out/$(basename "$p").bmp"
+    if [ "${2%_jpeg}" = frame ]; then
+      timed "$composite" "$work/frame-clear.png" "$p" "${quality[@]}" "$work/out/$(basename "$p").$suffix"
     else
-      timed "$composite" -dissolve 50 "${photos[0]}" "$p" "$work/out/$(basename "$p").bmp"
+      timed "$composite" -dissolve 50 "${photos[0]}" "$p" "${quality[@]}" "$work/out/$(basename "$p").$suffix"
     fi
     total=$(echo "$total + $took" | bc -l); [ "$rss" -gt "$peak" ] && peak=$rss
   done
@@ -104,6 +110,10 @@ run_imagemagick() {  # round mode
 for round in $(seq "$rounds"); do
   for mode in frame mix; do
     for jobs in default 1 2 ${ram:+1ram 2ram}; do run_batch "$round" "$mode" "$jobs"; done
+    run_imagemagick "$round" "$mode"
+  done
+  for mode in frame_jpeg mix_jpeg; do
+    run_batch "$round" "$mode" default
     run_imagemagick "$round" "$mode"
   done
   run_batch "$round" frame_alpha default
@@ -131,6 +141,11 @@ report_mode() {  # mode imagemagick-name
 }
 report_mode frame "convert + composite"
 report_mode mix "composite -dissolve 50"
+for mode in frame_jpeg mix_jpeg; do
+  report_runs "$mode" default "tarvex-batch $mode (JPEG results)"
+  report_runs "$mode" imagemagick "imagemagick $mode (JPEG results)"
+  printf '  tarvex-batch over imagemagick, JPEG results: %.1f\n' "$(speedup "$mode" default imagemagick)"
+done
 report_runs frame_alpha default "tarvex-batch frame, PNG with alpha"
 awk '$2 == "frame" && $3 == "default" { key[$1] = $4 } $2 == "frame_alpha" { alpha[$1] = $4 }
   END { for (r in alpha) if (r in key) print alpha[r] / key[r] }' "$work/runs" | median |

@@ -5,9 +5,13 @@
 #include <mutex>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace tarvex {
 
 namespace {
+
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
 struct Buffer {
     void* data = nullptr;
@@ -106,11 +110,16 @@ QImage uninitialisedImage(QSize size, QImage::Format format)
     const std::size_t bytes = std::size_t(rowBytes) * std::size_t(size.height());
     Buffer buffer = keeper.take(bytes);
     if (!buffer.data) {
-        constexpr std::size_t kAlign = 64;
-        buffer.bytes = (bytes + kAlign - 1) / kAlign * kAlign;
-        buffer.data = std::aligned_alloc(kAlign, buffer.bytes);
+        // Large buffers sit on huge pages where the system offers them:
+        // touched first, a 48 MB picture then costs 24 page faults instead
+        // of 12,000, which on a virtual machine took longer than its decode.
+        const std::size_t align = bytes >= kHugePage ? kHugePage : 64;
+        buffer.bytes = (bytes + align - 1) / align * align;
+        buffer.data = std::aligned_alloc(align, buffer.bytes);
         if (!buffer.data)
             return {};
+        if (align == kHugePage)
+            ::madvise(buffer.data, buffer.bytes, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
     }
     auto* owned = new Buffer(buffer);
     QImage image(static_cast<uchar*>(buffer.data), size.width(), size.height(), rowBytes, format, giveBack, owned);

@@ -223,12 +223,18 @@ PhotoMetadata readPhotoMetadata(const QString& path)
 {
     setUpExiv2();
     PhotoMetadata metadata;
+    Exiv2::Image::AutoPtr image;
+    try {
+        // A file Exiv2 does not know, or cannot open, has no metadata to
+        // carry: that is no damage.
+        image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    } catch (const Exiv2::AnyError&) {
+        return metadata;
+    }
+    if (!image.get())
+        return metadata;
     ReportScope scope;
     try {
-        const std::string name = QFile::encodeName(path).toStdString();
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(name);
-        if (!image.get())
-            return metadata;
         image->readMetadata();
         if (!image->exifData().empty())
             metadata.exif = encodedExif(image->exifData());

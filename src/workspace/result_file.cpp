@@ -11,6 +11,8 @@ namespace tarvex {
 
 namespace {
 
+constexpr int kDotsPerMeter = 3780;  // 96 dots per inch
+
 struct Extension {
     const char* text;
     ResultFormat format;
@@ -46,7 +48,7 @@ bool writePng(png_structp png, png_infop info, const QImage& image, QByteArray* 
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     png_set_compression_strategy(png, Z_RLE);
     png_set_compression_level(png, 1);
-    png_set_pHYs(png, info, 3780, 3780, PNG_RESOLUTION_METER);  // 96 dots per inch, as the bitmaps say
+    png_set_pHYs(png, info, kDotsPerMeter, kDotsPerMeter, PNG_RESOLUTION_METER);  // as the bitmaps say
     png_write_info(png, info);
     png_set_filler(png, 0, PNG_FILLER_AFTER);  // the fourth byte of each 32-bit pixel is skipped
     png_set_bgr(png);                          // 0xffRRGGBB is B, G, R in memory
@@ -77,8 +79,15 @@ QByteArray encodePng(const QImage& image, QString* failure)
 
 // TIFF and WebP through Qt's writers: Qt's WebP writer codes losslessly
 // at quality 100.
-QByteArray encodeWithQt(const QImage& image, const char* format, int quality, QString* failure)
+QByteArray encodeWithQt(const QImage& source, const char* format, int quality, QString* failure)
 {
+    // 96 dots per inch, as every other result says: the writers record the
+    // image's own, which depends on where its pixels came from.
+    QImage image = source;
+    if (image.dotsPerMeterX() != kDotsPerMeter || image.dotsPerMeterY() != kDotsPerMeter) {
+        image.setDotsPerMeterX(kDotsPerMeter);
+        image.setDotsPerMeterY(kDotsPerMeter);
+    }
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);

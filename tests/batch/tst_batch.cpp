@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "imaging/image_commands.h"
+#include "metadata_support.h"
 #include "test_support.h"
 #include "workspace/jpeg_coding.h"
 #include "workspace/picture_commands.h"
@@ -217,6 +218,34 @@ private slots:
                      qPrintable(name));
         // Off a terminal: one line per saved file, nothing else.
         QCOMPARE(r.out.split('\n').size(), 4);
+    }
+
+    // Photos with a camera's metadata in each format that carries it: the
+    // batch's results are the window's, metadata and all.
+    void metadataPhotosGiveTheWindowsFiles()
+    {
+        const QString in = freshFolder(QStringLiteral("camera-in"));
+        QStringList photos;
+        for (const char* format : {"jpeg", "png", "tiff", "webp"}) {
+            photos << testing::writePicture(QDir(in), QStringLiteral("cam.%1").arg(QLatin1String(format)),
+                                            testing::patternImage(30, 20, 8), format);
+            testing::addCameraMetadata(photos.last());
+        }
+        const QString window = freshFolder(QStringLiteral("camera-window"));
+        const QString batched = freshFolder(QStringLiteral("camera-batch"));
+        for (const QString& photo : photos)
+            QVERIFY(!saveAsInTheWindow(Steps{}, frame_, photo, window).isEmpty());
+        const Run r = batch(QStringList{"frame", "--out", batched, frame_} + photos);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(files(batched), files(window));
+        QCOMPARE(files(batched).size(), 4);
+        for (const QString& name : files(window)) {
+            QVERIFY2(bytesOf(batched + QLatin1Char('/') + name) == bytesOf(window + QLatin1Char('/') + name),
+                     qPrintable(name));
+            auto saved = testing::openMetadata(batched + QLatin1Char('/') + name);
+            QCOMPARE(QString::fromStdString(saved->exifData()["Exif.Image.Artist"].toString()), QStringLiteral("Ana Pop"));
+            QCOMPARE(QString::fromStdString(saved->exifData()["Exif.Image.Orientation"].toString()), QStringLiteral("1"));
+        }
     }
 
     void jobsDoNotChangeTheFiles()

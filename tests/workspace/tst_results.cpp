@@ -10,11 +10,14 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include "metadata_support.h"
 #include "test_support.h"
 #include "workspace/jpeg_coding.h"
 #include "workspace/result_file.h"
 
 using namespace tarvex;
+using testing::addCameraMetadata;
+using testing::openMetadata;
 
 namespace {
 
@@ -26,46 +29,6 @@ QImage smoothPhoto(int w, int h)
         for (int x = 0; x < w; ++x)
             image.setPixel(x, y, qRgb(40 + x * 150 / w + ((x * 7 + y * 3) % 5), 60 + y * 120 / h, 200 - (x + y) * 90 / (w + h)));
     return image;
-}
-
-std::unique_ptr<Exiv2::Image> openMetadata(const QString& path)
-{
-    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-    image->readMetadata();
-    return std::unique_ptr<Exiv2::Image>(image.release());
-}
-
-// Writes a camera's metadata into the picture file: dates, GPS, camera,
-// author, turned a quarter (Orientation 6), with a thumbnail; keywords in
-// IPTC and XMP.
-void addCameraMetadata(const QString& path)
-{
-    auto image = openMetadata(path);
-    Exiv2::ExifData exif;
-    exif["Exif.Image.Make"] = "Canon";
-    exif["Exif.Image.Model"] = "EOS R6";
-    exif["Exif.Image.Artist"] = "Ana Pop";
-    exif["Exif.Image.Orientation"] = uint16_t(6);
-    exif["Exif.Photo.DateTimeOriginal"] = "2024:07:14 18:03:00";
-    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
-    exif["Exif.GPSInfo.GPSLatitude"] = "44/1 25/1 0/1";
-    exif["Exif.GPSInfo.GPSLongitudeRef"] = "E";
-    exif["Exif.GPSInfo.GPSLongitude"] = "26/1 6/1 0/1";
-    QByteArray thumb;
-    QBuffer buffer(&thumb);
-    buffer.open(QIODevice::WriteOnly);
-    testing::patternImage(16, 12, 1).save(&buffer, "jpeg");
-    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumb.constData()), long(thumb.size()));
-    image->setExifData(exif);
-    Exiv2::IptcData iptc;
-    iptc["Iptc.Application2.Keywords"] = "mare";
-    iptc["Iptc.Application2.City"] = "Constanta";
-    image->setIptcData(iptc);
-    Exiv2::XmpData xmp;
-    xmp["Xmp.dc.subject"] = "vacanta";
-    xmp["Xmp.xmp.Rating"] = "4";
-    image->setXmpData(xmp);
-    image->writeMetadata();
 }
 
 QString exifText(Exiv2::Image& image, const char* key)
