@@ -54,16 +54,6 @@ QString blockOfReport(const QString& report)
     return QStringLiteral("Exif");
 }
 
-}  // namespace
-
-QByteArray srgbProfile()
-{
-    static const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
-    return profile;
-}
-
-namespace {
-
 QByteArray encodedExif(const Exiv2::ExifData& exif)
 {
     Exiv2::Blob blob;
@@ -218,6 +208,12 @@ QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSi
 }
 
 }  // namespace
+
+QByteArray srgbProfile()
+{
+    static const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
+    return profile;
+}
 
 PhotoMetadata readPhotoMetadata(const QString& path)
 {

@@ -37,6 +37,13 @@ QString exifText(Exiv2::Image& image, const char* key)
     return found == image.exifData().end() ? QString() : QString::fromStdString(found->toString());
 }
 
+// A literal's bytes, zeros inside it included.
+template <std::size_t N>
+QByteArray bytesOf(const char (&literal)[N])
+{
+    return QByteArray(literal, qsizetype(N - 1));
+}
+
 double psnr(const QImage& a, const QImage& b)
 {
     double sum = 0;
@@ -226,10 +233,10 @@ private slots:
     void damagedMetadataNeverStopsASave_data()
     {
         QTest::addColumn<QByteArray>("exif");
-        QTest::newRow("garbage") << QByteArray("Exif\0\0II*\0\xff\xff\xff\x7f garbage", 27);
+        // A first directory far past the end.
+        QTest::newRow("garbage") << bytesOf("Exif\0\0II*\0\xff\xff\xff\x7f garbage");
         // A directory that claims 300 entries and ends after the first.
-        QByteArray truncated("Exif\0\0II*\0\x08\0\0\0\x2c\x01\x0f\x01\x02\0\x06\0\0\0", 24);
-        QTest::newRow("truncated") << truncated;
+        QTest::newRow("truncated") << bytesOf("Exif\0\0II*\0\x08\0\0\0\x2c\x01\x0f\x01\x02\0\x06\0\0\0");
     }
     void damagedMetadataNeverStopsASave()
     {
