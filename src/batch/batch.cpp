@@ -105,15 +105,16 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     ScriptedAnswers prompts;
     PictureCommands pictures(ws, prompts);
     ImageCommands images(ws);
+    bool photoIncomplete = false;
     pictures.setDecoder([&](const QString& path, const std::function<void()>& beforeDecode) {
         if (path == options.fixed) {
             LoadResult shared = fixed;
             shared.incomplete = false;  // told once, by the run
             return shared;
         }
-        if (decoded && path == photo)
-            return *std::exchange(decoded, std::nullopt);
-        return loadPicture(path, beforeDecode);
+        LoadResult loaded = decoded && path == photo ? *std::exchange(decoded, std::nullopt) : loadPicture(path, beforeDecode);
+        photoIncomplete = loaded.incomplete;
+        return loaded;
     });
     prompts.answers = {options.fixed, photo};
     if (framing) {
@@ -126,6 +127,13 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     PhotoResult result;
     if (ws.SecondEmpty == kTrue || ws.FirstEmpty == kTrue) {
         result.messages = prompts.messages;
+        return result;
+    }
+    // Nobody looks at each result of a batch: a photo read only in part is
+    // not saved unless asked for.
+    if (photoIncomplete && !options.allowIncomplete) {
+        result.messages = prompts.messages;
+        result.messages << QStringLiteral("Rezultatul nu a fost salvat (--allow-incomplete il salveaza).");
         return result;
     }
     flip(images, options.flipFirst, options.flipSecond);
@@ -219,12 +227,8 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
         if (taken >= int(order.size()))
             return std::nullopt;
         TakenPhoto photo{options.photos[order[taken]], std::nullopt};
-        if (photo.path != options.fixed) {
+        if (photo.path != options.fixed)
             photo.decoded = loadPicture(photo.path);
-            // What its results need of its file is read here too, ahead.
-            if (photo.decoded->picture)
-                photo.decoded->photo = std::make_shared<const PhotoInfo>(readPhotoInfo(photo.path, photo.decoded->lossy));
-        }
         return photo;
     };
     const auto work = [&](bool first) {

@@ -36,6 +36,7 @@ struct Options {
     int jobs = 1;
     bool quiet = false;
     bool includeResults = false;      // take photos named as numbered results (Stn000...) too
+    bool allowIncomplete = false;     // save photos only part of which could be read, as the window does
 };
 
 struct PhotoResult {

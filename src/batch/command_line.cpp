@@ -59,6 +59,8 @@ struct Flags {
                                         "N");
     QCommandLineOption includeResults = option(
         "include-results", "Ia si fisierele cu nume de rezultate numerotate (Stn000...), pe care altfel le sare.");
+    QCommandLineOption allowIncomplete = option(
+        "allow-incomplete", "Salveaza si fotografiile din care s-a putut citi doar o parte (altfel esuate).");
     QCommandLineOption jobs =
         option("jobs", "Cate fotografii se lucreaza deodata (implicit: cate nuclee are procesorul).", "N");
     QCommandLineOption quiet = option("quiet", "Nu afiseaza nimic in afara de erori.");
@@ -68,7 +70,7 @@ struct Flags {
     std::vector<const QCommandLineOption*> all() const
     {
         return {&flipFirst, &flipSecond, &opacity, &offset,  &keyTolerance, &out,  &format,
-                &quality,   &includeResults, &jobs, &quiet, &help, &version};
+                &quality,   &includeResults, &allowIncomplete, &jobs, &quiet, &help, &version};
     }
     void addTo(QCommandLineParser& parser) const
     {
@@ -182,6 +184,7 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
     if (parser.isSet(flags.out))
         o.outFolder = parser.value(flags.out);  // made, with its parents, when the run starts
     o.includeResults = parser.isSet(flags.includeResults);
+    o.allowIncomplete = parser.isSet(flags.allowIncomplete);
     if (parser.isSet(flags.format)) {
         o.format = resultFormatNamed(parser.value(flags.format));
         if (!o.format)

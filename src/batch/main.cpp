@@ -6,6 +6,7 @@
 #include <csignal>
 #include <malloc.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "batch.h"
@@ -21,9 +22,50 @@ extern "C" void onInterrupt(int)
     std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C ends the program at once
 }
 
+// A line for the terminal: control characters in it (a newline in a file
+// name) are shown escaped, so every report stays one line.
 QByteArray local(const QString& text)
 {
-    return text.toLocal8Bit();
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            shown += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t'))
+            shown += QStringLiteral("\\t");
+        else if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown.toLocal8Bit();
+}
+
+// Libraries print nothing of their own: what went wrong reaches the user as
+// our reason, naming the photo. Qt passes some of the image libraries'
+// complaints on as messages, and they end here; libpng and libtiff write
+// others straight to descriptor 2, which is pointed nowhere once our own
+// copy of it (`ours`) is taken.
+void dropLibraryMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+FILE* ours = stderr;
+
+void keepStandardErrorToOurselves()
+{
+    const int copy = ::dup(STDERR_FILENO);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    FILE* stream = copy >= 0 ? ::fdopen(copy, "w") : nullptr;
+    if (!stream || nowhere < 0 || ::dup2(nowhere, STDERR_FILENO) < 0) {
+        if (stream)
+            std::fclose(stream);
+        if (nowhere >= 0)
+            ::close(nowhere);
+        return;  // everything on the one descriptor, as before
+    }
+    ::close(nowhere);
+    ::fcntl(copy, F_SETFD, FD_CLOEXEC);
+    std::setvbuf(stream, nullptr, _IONBF, 0);  // at once, as standard error is
+    ours = stream;
 }
 
 // Saved paths go to standard output whenever it is not a terminal (a pipe,
@@ -43,9 +85,9 @@ public:
         ++done_;
         clearLine();
         for (const QString& message : result.messages)
-            std::fprintf(stderr, "%s: %s\n", local(photo).constData(), local(message).constData());
+            std::fprintf(ours, "%s: %s\n", local(photo).constData(), local(message).constData());
         if (!result.droppedMetadata.isEmpty())
-            std::fprintf(stderr, "%s: %s\n", local(photo).constData(),
+            std::fprintf(ours, "%s: %s\n", local(photo).constData(),
                          local(QStringLiteral("metadatele %1 ale pozei sunt deteriorate; rezultatul a fost salvat "
                                               "fara ele.").arg(result.droppedMetadata.join(QStringLiteral(", "))))
                              .constData());
@@ -58,7 +100,7 @@ public:
     void warning(const QString& message)
     {
         clearLine();
-        std::fprintf(stderr, "%s\n", local(message).constData());
+        std::fprintf(ours, "%s\n", local(message).constData());
     }
 
     void finish(const tarvex::batch::Summary& s)
@@ -71,7 +113,7 @@ public:
             line += QStringLiteral(", neincepute %1 (oprit)").arg(s.skipped);
         if (s.earlierResults)
             line += QStringLiteral(", sarite %1 (rezultate anterioare; --include-results le ia)").arg(s.earlierResults);
-        std::fprintf(stderr, "%s, %.1f s\n", local(line).constData(), s.seconds);
+        std::fprintf(ours, "%s, %.1f s\n", local(line).constData(), s.seconds);
     }
 
 private:
@@ -82,13 +124,13 @@ private:
         const double seconds = double(clock_.nsecsElapsed()) / 1e9;
         const double rate = seconds > 0 ? done_ / seconds : 0;
         const double left = rate > 0 ? (total_ - done_) / rate : 0;
-        std::fprintf(stderr, "\r%d/%d poze, %.1f poze/s, %.0f s ramase", done_, total_, rate, std::ceil(left));
+        std::fprintf(ours, "\r%d/%d poze, %.1f poze/s, %.0f s ramase", done_, total_, rate, std::ceil(left));
         shown_ = true;
     }
     void clearLine()
     {
         if (shown_)
-            std::fputs("\r\033[K", stderr);
+            std::fputs("\r\033[K", ours);
         shown_ = false;
     }
 
@@ -108,12 +150,15 @@ int main(int argc, char* argv[])
     // reused without the page faults that fresh memory costs.
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    const bool errorsToTerminal = ::isatty(STDERR_FILENO) == 1;
+    keepStandardErrorToOurselves();
+    qInstallMessageHandler(dropLibraryMessage);
     QCoreApplication app(argc, argv);  // no display: pictures need QtGui, not a screen
     QCoreApplication::setApplicationName(QStringLiteral("tarvex-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
     const auto parsed = tarvex::batch::parseCommandLine(QCoreApplication::arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "tarvex-batch: %s. Incercati 'tarvex-batch --help'.\n", local(*error).constData());
+        std::fprintf(ours, "tarvex-batch: %s. Incercati 'tarvex-batch --help'.\n", local(*error).constData());
         return 2;
     }
     const auto& line = std::get<tarvex::batch::ParsedCommandLine>(parsed);
@@ -127,18 +172,18 @@ int main(int argc, char* argv[])
     }
     if (!line.options.outFolder.isEmpty())
         if (const QString why = tarvex::batch::makeFolder(line.options.outFolder); !why.isEmpty()) {
-            std::fprintf(stderr, "tarvex-batch: dosarul --out \"%s\" nu poate fi creat: %s.\n",
+            std::fprintf(ours, "tarvex-batch: dosarul --out \"%s\" nu poate fi creat: %s.\n",
                          local(line.options.outFolder).constData(), local(why).constData());
             return 2;
         }
     std::signal(SIGINT, onInterrupt);
-    Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1, ::isatty(STDERR_FILENO) == 1);
+    Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1, errorsToTerminal);
     tarvex::batch::Progress progress;
     progress.photoDone = [&](const QString& photo, const tarvex::batch::PhotoResult& r) { reporter.photoDone(photo, r); };
     progress.warning = [&](const QString& message) { reporter.warning(message); };
     const tarvex::batch::Summary summary = tarvex::batch::run(line.options, progress, interrupted);
     if (!summary.fixedFailure.isEmpty()) {
-        std::fprintf(stderr, "tarvex-batch: %s\n", local(summary.fixedFailure).constData());
+        std::fprintf(ours, "tarvex-batch: %s\n", local(summary.fixedFailure).constData());
         return 2;
     }
     reporter.finish(summary);

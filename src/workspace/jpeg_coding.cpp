@@ -56,11 +56,11 @@ void quietErrors(Errors& errors)
 
 // Reads the header of the open file into `coding`; false when libjpeg
 // refused it. Nothing on this stack is used after a jump.
-bool readHeader(jpeg_decompress_struct& info, Errors& errors, std::FILE* file, JpegCoding& coding)
+bool readHeader(jpeg_decompress_struct& info, Errors& errors, const QByteArray& bytes, JpegCoding& coding)
 {
     if (setjmp(errors.back))
         return false;
-    jpeg_stdio_src(&info, file);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || info.num_components < 1)
         return false;
     coding.horizontal = info.comp_info[0].h_samp_factor;
@@ -113,9 +113,14 @@ int standardQuality(const unsigned short* luminance, const unsigned short* chrom
 
 JpegCoding readJpegCoding(const QString& path)
 {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? readJpegCoding(file.readAll()) : JpegCoding{};
+}
+
+JpegCoding readJpegCoding(const QByteArray& bytes)
+{
     JpegCoding coding;
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rbe");
-    if (!file)
+    if (!bytes.startsWith("\xff\xd8"))
         return coding;
     jpeg_decompress_struct info{};
     Errors errors;
@@ -123,10 +128,9 @@ JpegCoding readJpegCoding(const QString& path)
     info.err = &errors.manager;
     jpeg_create_decompress(&info);
     JpegCoding read;
-    if (readHeader(info, errors, file, read))
+    if (readHeader(info, errors, bytes, read))
         coding = read;
     jpeg_destroy_decompress(&info);
-    std::fclose(file);
     // Only the sampling factors libjpeg writes are kept.
     if (coding.horizontal < 1 || coding.horizontal > 2 || coding.vertical < 1 || coding.vertical > 2)
         coding.horizontal = coding.vertical = 2;

@@ -17,8 +17,10 @@ struct JpegCoding {
     int vertical = 2;
 };
 
-// The coding of the JPEG file at `path`; the defaults when it is no JPEG
-// or its header cannot be read.
+// The coding of a JPEG file from its bytes up to its first scan (or all of
+// them); the defaults when it is no JPEG or its header cannot be read.
+JpegCoding readJpegCoding(const QByteArray& bytes);
+// The same, of the file at `path`.
 JpegCoding readJpegCoding(const QString& path);
 
 // The quality whose standard tables scaled are exactly `luminance` and, if

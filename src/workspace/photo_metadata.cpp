@@ -215,15 +215,15 @@ QByteArray srgbProfile()
     return profile;
 }
 
-PhotoMetadata readPhotoMetadata(const QString& path)
+PhotoMetadata readPhotoMetadata(const QByteArray& bytes)
 {
     setUpExiv2();
     PhotoMetadata metadata;
     Exiv2::Image::AutoPtr image;
     try {
-        // A file Exiv2 does not know, or cannot open, has no metadata to
-        // carry: that is no damage.
-        image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        // A kind of file Exiv2 does not know has no metadata to carry: that
+        // is no damage.
+        image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
     } catch (const Exiv2::AnyError&) {
         return metadata;
     }

@@ -20,9 +20,10 @@ struct PhotoMetadata {
     bool isEmpty() const { return exif.isEmpty() && iptc.isEmpty() && xmp.isEmpty(); }
 };
 
-// The metadata of the picture file at `path`; empty for a file without any
-// or that Exiv2 does not know. Never throws.
-PhotoMetadata readPhotoMetadata(const QString& path);
+// The metadata of a picture file from its bytes (for a JPEG, those up to
+// its first scan suffice); empty for a file without any or of a kind Exiv2
+// does not know. Never throws.
+PhotoMetadata readPhotoMetadata(const QByteArray& bytes);
 
 // The sRGB colour profile results are tagged with, as ICC data.
 QByteArray srgbProfile();

@@ -123,8 +123,7 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
             closeSecond();
         return;
     }
-    ws_.SecondPhoto = loaded.photo ? loaded.photo
-                                   : std::make_shared<const PhotoInfo>(readPhotoInfo(ws_.SecondFileName, loaded.lossy));
+    ws_.SecondPhoto = loaded.photo;
     SplitAtLast(ws_.SecondFileName, pathSeparator(), ws_.PathParts.Folder, ws_.PathParts.Name);
     ws_.SecondEmpty = kFalse;
     ws_.Picture2.setPicture(picture);
@@ -206,6 +205,9 @@ void PictureCommands::saveSurface(const Surface& surface)
             const WriteResult written = staged->nameAs(target.fileName());
             if (written.outcome == WriteOutcome::Written) {
                 lastSaved_ = candidate;
+                if (!written.warning.isEmpty())
+                    prompts_.showMessage(QStringLiteral("Rezultatul \"%1\" a fost salvat, dar %2.")
+                                             .arg(QDir::toNativeSeparators(candidate), written.warning));
                 return;
             }
             if (written.outcome == WriteOutcome::Failed) {

@@ -31,31 +31,62 @@ QString reason(const char* text)
     return QString::fromLatin1(text);
 }
 
-// Why a path cannot be read as a file, or empty when it is a readable regular file.
-QString notARegularFile(const QString& path)
+// Why a file could not be opened for reading, from open's errno.
+QString openFailure(const QByteArray& native, int error)
+{
+    struct stat link {};
+    switch (error) {
+    case ENOENT:
+        if (::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+            return reason("este o legatura catre un fisier care nu exista");
+        return reason("fisierul nu exista");
+    case ENOTDIR: return reason("fisierul nu exista");
+    case EACCES:
+        // Refused either at the file or at a folder on the way to it.
+        if (::stat(native.constData(), &link) == 0)
+            return reason("nu aveti dreptul sa il cititi");
+        return reason("nu aveti dreptul sa deschideti dosarul in care se afla");
+    case ELOOP: return reason("este o legatura care duce, prin alte legaturi, tot la ea");
+    case ENAMETOOLONG: return reason("numele este prea lung");
+    case EIO: return reason("discul a raportat o eroare de citire");
+    default:
+        return reason("fisierul nu a putut fi deschis (eroare a sistemului: %1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
+// Opens the file for reading without ever blocking (a FIFO put in its place
+// would wait for a writer), then judges what was opened, not the name: a
+// regular file, readable, not empty. The descriptor, or -1 with the reason.
+int openRegularFile(const QString& path, qint64& size, QString& failure)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0) {
-        const int error = errno;
-        struct stat link {};
-        if (error == ENOENT && ::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode))
-            return reason("este o legatura catre un fisier care nu exista");
-        if (error == ENOENT || error == ENOTDIR)
-            return reason("fisierul nu exista");
-        if (error == EACCES)
-            return reason("nu aveti dreptul sa deschideti dosarul in care se afla");
-        return QString::fromLocal8Bit(std::strerror(error));
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        failure = openFailure(native, errno);
+        return -1;
     }
-    if (S_ISDIR(st.st_mode))
-        return reason("este un dosar, nu un fisier");
-    if (!S_ISREG(st.st_mode))
-        return reason("nu este un fisier obisnuit (este un dispozitiv, o conducta sau un soclu)");
-    if (::access(native.constData(), R_OK) != 0)
-        return reason("nu aveti dreptul sa il cititi");
-    if (st.st_size == 0)
-        return reason("fisierul este gol");
-    return {};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        failure = S_ISDIR(st.st_mode)    ? reason("este un dosar, nu un fisier")
+                  : !S_ISREG(st.st_mode) ? reason("nu este un fisier obisnuit (este un dispozitiv, o conducta sau un soclu)")
+                                         : reason("fisierul este gol");
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // a regular file: reads as usual
+    size = qint64(st.st_size);
+    return fd;
+}
+
+// Whether a picture of `pixels` could come from a file of `bytes`. The
+// best-compressed pictures (one colour, one bit a pixel) hold a few
+// thousand pixels a byte; a file that claims far more is refused before
+// its pixels are allocated, unless the picture is small anyway.
+bool plausibleSize(qint64 pixels, qint64 bytes)
+{
+    constexpr qint64 kAlwaysAllowedPixels = qint64(16) << 20;
+    constexpr qint64 kPixelsPerByte = 4096;
+    return pixels <= kAlwaysAllowedPixels || pixels <= bytes * kPixelsPerByte;
 }
 
 // The format by the file's first bytes; only these readers are ever used.
@@ -169,6 +200,47 @@ bool webpIsLossy(QFile& file)
     return true;  // not told within the first chunks: taken as the commoner, lossy kind
 }
 
+// Reads exactly `size` bytes at `offset`; false when the file ends first.
+bool readAt(int fd, qint64 offset, char* into, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, into, std::size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        into += n;
+        offset += n;
+        size -= n;
+    }
+    return true;
+}
+
+// The bytes of the open file that hold its metadata and coding: for a JPEG
+// its segments up to the first scan (the rest is image data), none for a
+// BMP (it has no metadata), the whole file for others, whose metadata may
+// come after the pixels.
+QByteArray metadataBytes(int fd, qint64 fileSize, const QByteArray& format)
+{
+    if (format == "bmp")
+        return {};
+    qint64 end = std::min(fileSize, kMaxPictureBytes);
+    if (format == "jpeg") {
+        qint64 at = 2;
+        unsigned char marker[4];
+        while (at + 4 <= fileSize && readAt(fd, at, reinterpret_cast<char*>(marker), 4) && marker[0] == 0xff) {
+            at += 2 + (qint64(marker[2]) << 8 | marker[3]);
+            if (marker[1] == 0xda)  // start of scan: its header is the last
+                break;
+        }
+        end = std::min(at, fileSize);
+    }
+    QByteArray bytes(qsizetype(end), Qt::Uninitialized);
+    if (!readAt(fd, 0, bytes.data(), end))
+        return {};
+    return bytes;
+}
+
 QString readerFailure(QImageReader::ImageReaderError error)
 {
     switch (error) {
@@ -184,12 +256,13 @@ QString readerFailure(QImageReader::ImageReaderError error)
 LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode)
 {
     LoadResult result;
-    if (const QString why = notARegularFile(path); !why.isEmpty()) {
-        result.failure = why;
+    qint64 fileSize = 0;
+    const int fd = openRegularFile(path, fileSize, result.failure);
+    if (fd < 0)
         return result;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         result.failure = readerFailure(QImageReader::DeviceError);
         return result;
     }
@@ -216,6 +289,11 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
                              .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
         return result;
     }
+    if (declared.isValid() && !plausibleSize(qint64(declared.width()) * declared.height(), fileSize)) {
+        result.failure = QStringLiteral("spune ca are %1 x %2 pixeli, mult prea multi pentru un fisier de %3 octeti")
+                             .arg(declared.width()).arg(declared.height()).arg(fileSize);
+        return result;
+    }
     if (beforeDecode)
         beforeDecode();
     QImage image;
@@ -230,6 +308,7 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
     result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(image)));
+    result.photo = std::make_shared<const PhotoInfo>(readPhotoInfo(metadataBytes(file.handle(), fileSize, format), result.lossy));
     return result;
 }
 

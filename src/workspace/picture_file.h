@@ -15,8 +15,8 @@ struct LoadResult {
     QString failure;      // why not, in Romanian, when picture is null
     bool incomplete = false;  // opened, but part of the file's pixels were missing
     bool lossy = false;       // its pixels come from lossy coding (JPEG, lossy WebP)
-    // What saving needs to know of the file, when the decoder read it too;
-    // otherwise the commands read it when the file opens as a photo.
+    // What saving results drawn over it needs to know of the file, read
+    // from the descriptor the pixels came from; null when it did not open.
     std::shared_ptr<const PhotoInfo> photo;
 };
 

@@ -139,12 +139,12 @@ QString withExtensionFor(const QString& fileName, ResultFormat format)
     return stem + QLatin1Char('.') + QLatin1String(extension);
 }
 
-PhotoInfo readPhotoInfo(const QString& path, bool lossy)
+PhotoInfo readPhotoInfo(const QByteArray& bytes, bool lossy)
 {
     PhotoInfo info;
-    info.jpeg = readJpegCoding(path);
+    info.jpeg = readJpegCoding(bytes);
     info.lossy = lossy;
-    info.metadata = readPhotoMetadata(path);
+    info.metadata = readPhotoMetadata(bytes);
     return info;
 }
 

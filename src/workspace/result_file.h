@@ -34,9 +34,9 @@ struct PhotoInfo {
     PhotoMetadata metadata;
 };
 
-// Reads what a result needs to know of the photo at `path`: cheap, the
-// pixels are not decoded.
-PhotoInfo readPhotoInfo(const QString& path, bool lossy);
+// What a result needs to know of a photo, from the bytes of its file (for
+// a JPEG, those up to its first scan suffice).
+PhotoInfo readPhotoInfo(const QByteArray& bytes, bool lossy);
 
 // The result's settings that a user may choose: the quality of JPEG and
 // lossy WebP results (1..100; 0 to take the photo's).

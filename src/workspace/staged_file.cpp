@@ -230,11 +230,22 @@ ContentWriter encodedContent(const QByteArray& bytes)
     };
 }
 
+// The folder's entries made durable: through the folder where it can be
+// read, else (only a path to it is open) through its whole file system.
+int syncFolderEntries(int folder, int file, bool readable)
+{
+    if (readable)
+        return ::fsync(folder) == 0 ? 0 : errno;
+    return ::syncfs(file) == 0 ? 0 : errno;
+}
+
 struct StagedFile::Parts {
     Fd folder;
+    bool folderReadable = true;
     std::optional<TemporaryFile> temp;
     int error = 0;  // of the write, or of the naming that failed
     std::function<void()> beforeNaming;
+    std::function<int(int, int)> syncFolder;
 };
 
 StagedFile::StagedFile(const ContentWriter& content, const QString& folder, const WriteOptions& options)
@@ -242,7 +253,15 @@ StagedFile::StagedFile(const ContentWriter& content, const QString& folder, cons
 {
     Parts& p = *parts_;
     p.beforeNaming = options.beforeNaming;
-    p.folder.reset(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    p.syncFolder = options.syncFolder;
+    const QByteArray native = QFile::encodeName(folder);
+    p.folder.reset(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!p.folder.valid() && errno == EACCES) {
+        // A drop-box: files may be made in it, its entries not listed. A
+        // path to it is enough to make and name them.
+        p.folder.reset(::open(native.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        p.folderReadable = false;
+    }
     if (!p.folder.valid()) {
         p.error = errno;
         return;
@@ -278,18 +297,24 @@ WriteResult StagedFile::nameAs(const QString& fileName)
         result.outcome = WriteOutcome::NameTaken;
         return result;
     }
-    if (error == 0)
-        error = p.temp->close();
-    // The new name itself must reach the disk too, or a power cut could
-    // lose a file reported as saved.
-    if (error == 0 && ::fsync(p.folder.get()) != 0)
-        error = errno;
     if (error != 0) {
         p.error = error;
         result.failure = writeFailure(error);
         return result;
     }
+    // The file has its name from here on: whatever follows, it is kept.
     result.outcome = WriteOutcome::Written;
+    // The new name itself must reach the disk too, or a power cut could
+    // lose it.
+    const int file = p.temp->fd();
+    int synced = p.syncFolder ? p.syncFolder(p.folder.get(), file)
+                              : syncFolderEntries(p.folder.get(), file, p.folderReadable);
+    if (const int closed = p.temp->close(); synced == 0 && closed != 0)
+        synced = closed;
+    if (synced != 0)
+        result.warning = QStringLiteral("fisierul este salvat, dar scrierea numelui sau pe disc nu a putut fi "
+                                        "confirmata (%1); dupa o cadere de curent numele ar putea lipsi")
+                             .arg(writeFailure(synced));
     return result;
 }
 

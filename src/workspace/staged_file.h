@@ -14,6 +14,10 @@ enum class WriteOutcome { Written, NameTaken, Failed };
 struct WriteResult {
     WriteOutcome outcome = WriteOutcome::Failed;
     QString failure;  // why, in Romanian, when Failed
+    // Written, but the folder's new entry could not be made sure on the
+    // disk: the file is kept (its data is there), and this says why a
+    // power cut could still lose its name.
+    QString warning;
 };
 
 struct WriteOptions {
@@ -28,6 +32,10 @@ struct WriteOptions {
     // Runs once the data is on the disk, just before it gets a name (before
     // every name tried).
     std::function<void()> beforeNaming;
+    // Makes the folder's entries durable: fsync of the folder, or syncfs of
+    // the file system where the folder cannot be read (a drop-box). 0, or
+    // the errno. Tests put a failing one here.
+    std::function<int(int folder, int file)> syncFolder;
 };
 
 // The content a staged file is written with: it writes everything to the
@@ -54,8 +62,11 @@ public:
     // Gives the file the name `fileName` in its folder, only if no entry of
     // that name exists at the moment the file appears: an existing file is
     // never replaced (NameTaken: offer another name). Written: the folder
-    // is synced too, and the file is done. Failed, with the reason, also
-    // when the write itself failed.
+    // is synced too, and the file is done; if that sync failed, the file
+    // is kept and `warning` says so, since its data is on the disk and a
+    // retry would make a second copy. Failed, with the reason, also when
+    // the write itself failed. A folder the user may write into but not
+    // read (a drop-box) takes files too.
     WriteResult nameAs(const QString& fileName);
 
 private:

@@ -4,7 +4,12 @@
 #include <QtTest>
 
 #include <QImageReader>
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 
 #include "imaging/image_commands.h"
 #include "metadata_support.h"
@@ -105,6 +110,50 @@ Run batch(const QStringList& arguments)
         qWarning("tarvex-batch did not finish");
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
+}
+
+// The standard CRC-32 of PNG chunks.
+quint32 crc32Of(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = crc & 1 ? 0xedb88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
+// A small picture file whose header claims 16384 x 16384 pixels.
+QByteArray claimingHuge(const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    testing::patternImage(8, 8, 1).save(&buffer, format);
+    const auto put16 = [&](qsizetype at) { bytes[at] = char(0x40); bytes[at + 1] = 0; };  // 16384, big-endian
+    if (QByteArray(format) == "jpeg") {
+        const qsizetype sof = bytes.indexOf("\xff\xc0");
+        put16(sof + 5);  // height
+        put16(sof + 7);  // width
+    } else {  // PNG: IHDR's width and height, then its CRC again
+        for (qsizetype at : {16, 20}) {
+            bytes[at] = 0;
+            bytes[at + 1] = 0;
+            put16(at + 2);
+        }
+        const quint32 crc = crc32Of(bytes.mid(12, 17));
+        for (int i = 0; i < 4; ++i)
+            bytes[29 + i] = char(crc >> (24 - 8 * i));
+    }
+    return bytes;
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
 }
 
 QStringList files(const QString& folder)
@@ -468,6 +517,121 @@ private slots:
         QVERIFY2(r.err.contains("exif.jpg") && r.err.contains("Exif") && r.err.contains("deteriorate"),
                  r.err.constData());
         QCOMPARE(QImage(folder + QStringLiteral("/Stn000exif.jpg")).size(), QSize(45, 31));
+    }
+
+    // A photo swapped for a FIFO between any two steps of its opening:
+    // no run waits for a writer, each ends with a result or a reason.
+    void aFifoSwappedInNeverBlocks()
+    {
+        const QString folder = freshFolder(QStringLiteral("fifo-swap"));
+        const QString photo = folder + QStringLiteral("/schimb.bmp"), other = folder + QStringLiteral("/alt.bmp");
+        testing::writePicture(QDir(folder), "schimb.bmp", testing::patternImage(20, 14, 3));
+        QCOMPARE(::mkfifo(QFile::encodeName(other).constData(), 0600), 0);
+        std::atomic<bool> done{false};
+        std::thread swapper([&] {
+            while (!done.load())  // the two names trade places, atomically, again and again
+                ::renameat2(AT_FDCWD, QFile::encodeName(photo).constData(), AT_FDCWD,
+                            QFile::encodeName(other).constData(), RENAME_EXCHANGE);
+        });
+        int saved = 0, refused = 0;
+        for (int run = 0; run < 200; ++run) {
+            QProcess p;
+            p.start(QStringLiteral(TARVEX_BATCH), {"frame", "--include-results", "--out", folder, frame_, photo});
+            if (!p.waitForFinished(10000)) {
+                p.kill();
+                p.waitForFinished();
+                done = true;
+                swapper.join();
+                QFAIL("a run blocked on the FIFO");
+            }
+            const QByteArray err = p.readAllStandardError();
+            if (p.exitCode() == 0)
+                ++saved;
+            else if (p.exitCode() == 1 && err.contains("schimb.bmp") && err.contains("nu este un fisier obisnuit"))
+                ++refused;
+            else
+                QFAIL(err.constData());
+        }
+        done = true;
+        swapper.join();
+        QCOMPARE(saved + refused, 200);
+    }
+
+    // Files whose headers claim 16384 x 16384 pixels in a few hundred
+    // bytes are refused before anything of that size is allocated.
+    void declaredSizesAreNotBelieved()
+    {
+        const QString folder = freshFolder(QStringLiteral("huge-claims"));
+        QStringList claims;
+        for (const char* format : {"jpeg", "png", "jpeg"}) {
+            claims << folder + QStringLiteral("/mare%1.%2").arg(claims.size()).arg(QLatin1String(format));
+            writeBytes(claims.last(), claimingHuge(format));
+            QVERIFY(QFileInfo(claims.last()).size() < 1000);
+        }
+        const Run r = batch(QStringList{"frame", "--jobs", "3", "--out", folder, frame_} + claims);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err.count("16384 x 16384"), 3);
+        struct rusage usage {};
+        QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+        QVERIFY2(usage.ru_maxrss < 1024 * 1024, qPrintable(QString::number(usage.ru_maxrss)));  // KiB
+        QCOMPARE(files(folder).filter(QStringLiteral("Stn")), QStringList());
+    }
+
+    // Nobody looks at each result of a batch: a photo only part of which
+    // could be read is a failed one, unless asked for.
+    void truncatedPhotosFailUnlessAllowed()
+    {
+        const QString folder = freshFolder(QStringLiteral("truncated"));
+        QStringList cut;
+        for (const char* format : {"jpeg", "bmp", "png"}) {
+            QByteArray whole;
+            QBuffer buffer(&whole);
+            buffer.open(QIODevice::WriteOnly);
+            testing::patternImage(60, 40, 2).save(&buffer, format);
+            cut << folder + QStringLiteral("/taiat.%1").arg(QLatin1String(format));
+            writeBytes(cut.last(), whole.left(whole.size() * 6 / 10));
+        }
+        const QString out = freshFolder(QStringLiteral("truncated-out"));
+        const Run r = batch(QStringList{"frame", "--out", out, frame_} + cut);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(files(out), QStringList());
+        for (const QString& photo : cut)
+            QVERIFY2(r.err.count(QFileInfo(photo).fileName().toLocal8Bit()) >= 1, r.err.constData());
+        QCOMPARE(r.err.count("Rezultatul nu a fost salvat"), 2);  // the JPEG and the BMP; the PNG does not open at all
+        const Run allowed = batch(QStringList{"frame", "--allow-incomplete", "--out", out, frame_} + cut);
+        QCOMPARE(allowed.exitCode, 1);  // the PNG still fails
+        QCOMPARE(files(out), (QStringList{"Stn000taiat.bmp", "Stn000taiat.jpeg"}));
+    }
+
+    // Every line on standard error is ours: it starts with the photo's name
+    // (its odd characters escaped) or the program's, never a library's.
+    void standardErrorHoldsOnlyOurLines()
+    {
+        const QString folder = freshFolder(QStringLiteral("own-lines"));
+        QStringList photos;
+        for (const char* format : {"png", "tiff"}) {
+            QByteArray whole;
+            QBuffer buffer(&whole);
+            buffer.open(QIODevice::WriteOnly);
+            testing::patternImage(60, 40, 4).save(&buffer, format);
+            photos << folder + QStringLiteral("/rupt.%1").arg(QLatin1String(format));
+            writeBytes(photos.last(), whole.left(whole.size() / 2));
+        }
+        photos << folder + QStringLiteral("/bucla.jpg");
+        QVERIFY(QFile::link(photos.last(), photos.last()));  // a link to itself
+        photos << folder + QStringLiteral("/doua\nrinduri.jpg");
+        writeBytes(photos.last(), "\xff\xd8\xff nu e poza");
+        const Run r = batch(QStringList{"frame", "--out", folder, frame_} + photos);
+        QCOMPARE(r.exitCode, 1);
+        const QList<QByteArray> lines = r.err.trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        for (const QByteArray& line : lines)
+            QVERIFY2(line.startsWith(folder.toLocal8Bit() + "/rupt.") || line.startsWith(folder.toLocal8Bit() + "/bucla.jpg: ") ||
+                         line.startsWith(folder.toLocal8Bit() + "/doua\\nrinduri.jpg: "),
+                     line.constData());
+        for (const char* foreign : {"libpng", "TIFF", "Warning", "Too many levels", "error:"})
+            QVERIFY2(!r.err.contains(foreign), r.err.constData());
+        QVERIFY2(r.err.contains("duce, prin alte legaturi"), r.err.constData());
     }
 
     // Ctrl+C: the photo under way is finished, no other is started, and no

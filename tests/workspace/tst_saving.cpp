@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "test_support.h"
@@ -120,6 +122,49 @@ private slots:
         QCOMPARE(saveInto(mount.folder(), testing::patternImage(20, 15), QStringLiteral("p.bmp"), options),
                  QStringList());
         QCOMPARE(entries(mount.folder()), QStringList{QStringLiteral("Stn000p.bmp")});
+    }
+
+    // The file has its name, but the folder's entry could not be made
+    // durable: the file is kept (its data is on the disk, and a retry would
+    // make a second copy), and the save says so.
+    void aFolderSyncFailureKeepsTheFileAndSaysSo()
+    {
+        QTemporaryDir folder;
+        WriteOptions options;
+        options.syncFolder = [](int, int) { return EIO; };
+        const QStringList messages = saveInto(folder.path(), testing::patternImage(8, 6), QStringLiteral("p.bmp"), options);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("a fost salvat, dar")) &&
+                     messages[0].contains(QStringLiteral("eroare de citire sau scriere")),
+                 qPrintable(messages[0]));
+        QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("Stn000p.bmp")});
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn000p.bmp"))).convertToFormat(QImage::Format_RGB32),
+                 testing::patternImage(8, 6));
+    }
+
+    // A folder others may drop files into but not list (write and search,
+    // no read): saving as another user than the owner works.
+    void dropBoxFolderTakesResults()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to save as another user into a drop-box folder");
+        QTemporaryDir folder;
+        QVERIFY(QFile::setPermissions(folder.path(), QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOwner |
+                                                         QFileDevice::WriteOther | QFileDevice::ExeOther));
+        const QString box = folder.path();
+        // The save runs in a child that has become nobody: 'other' to the folder.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
+            ::_exit(saveInto(box, testing::patternImage(6, 5), QStringLiteral("p.jpg")).isEmpty() ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(entries(box), QStringList{QStringLiteral("Stn000p.jpg")});
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("Stn000p.jpg"))).size(), QSize(6, 5));
     }
 
     // Whichever temporary file the file system allows, the result is the
