@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file
+  exfat-fuse exfatprogs
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "icons.h"
+#include "workspace/leftovers.h"
 #include "shell.h"
 
 namespace {
@@ -72,6 +73,7 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     nameTheApplication();
+    tarvex::removeHeldPathsOnSignals();  // a save cut short leaves nothing behind
     QApplication::setDesktopFileName(QStringLiteral("ro.tarvex.Tarvex"));
     QApplication::setWindowIcon(tarvex::icons::applicationIcon());
     const QStringList files = readCommandLine(app);  // after Qt has taken its own options

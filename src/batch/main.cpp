@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "batch.h"
+#include "workspace/leftovers.h"
 #include "command_line.h"
 
 namespace {
@@ -177,6 +178,7 @@ int main(int argc, char* argv[])
             return 2;
         }
     std::signal(SIGINT, onInterrupt);
+    tarvex::removeHeldPathsOnSignals();
     Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1, errorsToTerminal);
     tarvex::batch::Progress progress;
     progress.photoDone = [&](const QString& photo, const tarvex::batch::PhotoResult& r) { reporter.photoDone(photo, r); };

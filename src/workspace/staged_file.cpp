@@ -1,5 +1,7 @@
 #include "staged_file.h"
 
+#include "leftovers.h"
+
 #include "raster/raster.h"
 
 #include <QFile>
@@ -123,10 +125,11 @@ private:
 
 // The temporary file the data goes to before it gets its name: unnamed
 // where the file system offers it, so that nothing can be left behind;
-// otherwise a hidden name, removed on every path out.
+// otherwise a hidden name, removed on every path out, and by the next save
+// into the folder if this process is killed.
 class TemporaryFile {
 public:
-    TemporaryFile(int folder, bool named) : folder_(folder)
+    TemporaryFile(int folder, const QByteArray& folderPath, bool named) : folder_(folder), folderPath_(folderPath)
     {
         constexpr mode_t mode = 0666;  // less the umask, as for any new file
         if (!named) {
@@ -135,8 +138,9 @@ public:
                 return;
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            name_ = QStringLiteral(".tarvex-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
-                        .toLatin1();
+            random_ = QRandomGenerator::global()->generate();
+            name_ = temporaryName(random_);
+            held_ = HeldPath(folderPath_ + name_);
             fd_.reset(::openat(folder, name_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
             if (fd_.valid() || errno != EEXIST)
                 return;
@@ -179,13 +183,50 @@ public:
             name_.clear();
             return 0;
         }
-        return errno == EINVAL ? error : errno;
+        if (errno != EINVAL && errno != ENOSYS)
+            return errno;
+        return reserveAndRename(target);
     }
 
 private:
+    // For file systems that can neither link nor rename without replacing
+    // (exFAT and FAT through FUSE): the name is first taken by an empty
+    // file made only if none exists, which no other save can then take,
+    // and the data, already on the disk, is renamed over it. The
+    // temporary file's name says which name it reserved, so a save killed
+    // in between has both removed by the next one.
+    int reserveAndRename(const QByteArray& target)
+    {
+        const QByteArray reserving = reservingName(random_, target);
+        HeldPath next(folderPath_ + reserving);  // both names held while one becomes the other
+        if (::renameat(folder_, name_.constData(), folder_, reserving.constData()) != 0)
+            return errno;
+        name_ = reserving;
+        held_ = std::move(next);
+        HeldPath reservation(folderPath_ + target);
+        const int placeholder = ::openat(folder_, target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (placeholder < 0)
+            return errno;  // EEXIST: the name is someone else's
+        ::close(placeholder);
+        // Let go first: a signal after the rename must not remove the
+        // result. One just before it leaves the pair to the next save.
+        reservation = HeldPath();
+        if (::renameat(folder_, name_.constData(), folder_, target.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder_, target.constData(), 0);  // our own empty reservation
+            return error;
+        }
+        name_.clear();
+        held_ = HeldPath();
+        return 0;
+    }
+
     int folder_;
+    QByteArray folderPath_;  // ends with a slash
     Fd fd_;
     QByteArray name_;
+    quint32 random_ = 0;
+    HeldPath held_;
 };
 
 }  // namespace
@@ -266,7 +307,9 @@ StagedFile::StagedFile(const ContentWriter& content, const QString& folder, cons
         p.error = errno;
         return;
     }
-    p.temp.emplace(p.folder.get(), options.namedTemporary);
+    if (p.folderReadable)
+        removeLeftoversOfDeadSaves(p.folder.get());
+    p.temp.emplace(p.folder.get(), native + '/', options.namedTemporary);
     if (!p.temp->valid()) {
         p.error = errno;
         return;

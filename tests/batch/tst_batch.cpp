@@ -4,6 +4,9 @@
 #include <QtTest>
 
 #include <QImageReader>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QThread>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -154,6 +157,76 @@ void writeBytes(const QString& path, const QByteArray& bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+}
+
+// A camera card: an exFAT image on a loop device, mounted through FUSE as
+// cards and sticks often are. Needs root, exfatprogs, exfat-fuse and
+// /dev/fuse; mount() says why not when it cannot.
+class ExfatCard {
+public:
+    QString mount(const QString& base)
+    {
+        if (::geteuid() != 0)
+            return QStringLiteral("needs root to mount an exFAT card image");
+        const QStringList sbin{QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")};
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), sbin);
+        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), sbin);
+        if (mkfs.isEmpty() || fuse.isEmpty() || !QFileInfo::exists(QStringLiteral("/dev/fuse")))
+            return QStringLiteral("needs exfatprogs, exfat-fuse and /dev/fuse (scripts/setup.sh installs the packages)");
+        image_ = base + QStringLiteral("/card.img");
+        folder_ = base + QStringLiteral("/card");
+        QDir().mkpath(folder_);
+        QFile img(image_);
+        if (!img.open(QIODevice::WriteOnly) || !img.resize(qint64(256) << 20))
+            return QStringLiteral("cannot make the card image");
+        img.close();
+        if (const QString why = run(mkfs, {image_}); !why.isEmpty())
+            return why;
+        QProcess loop;
+        loop.start(QStringLiteral("losetup"), {"-f", "--show", image_});
+        if (!loop.waitForFinished(20000) || loop.exitCode() != 0)
+            return QStringLiteral("no loop device: ") + QString::fromLocal8Bit(loop.readAllStandardError());
+        device_ = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        if (const QString why = run(fuse, {device_, folder_}); !why.isEmpty())
+            return why;
+        mounted_ = true;
+        return {};
+    }
+    ~ExfatCard()
+    {
+        if (mounted_)
+            run(QStringLiteral("umount"), {QStringLiteral("-l"), folder_});
+        if (!device_.isEmpty())
+            run(QStringLiteral("losetup"), {QStringLiteral("-d"), device_});
+    }
+    QString folder() const { return folder_; }
+
+private:
+    static QString run(const QString& program, const QStringList& arguments)
+    {
+        QProcess p;
+        p.start(program, arguments);
+        if (!p.waitForFinished(30000) || p.exitCode() != 0)
+            return program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
+        return {};
+    }
+    QString image_, folder_, device_;
+    bool mounted_ = false;
+};
+
+// Whether every file of the folder is a whole BMP result: nothing hidden,
+// nothing empty, nothing cut short.
+QString onlyWholeBitmaps(const QString& folder)
+{
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QImageReader reader(folder + QLatin1Char('/') + name, "bmp");
+        const QSize size = reader.size();
+        const qint64 whole = 54 + qint64((size.width() * 3 + 3) / 4 * 4) * size.height();
+        if (name.startsWith(QLatin1Char('.')) || !size.isValid() ||
+            QFileInfo(folder + QLatin1Char('/') + name).size() != whole)
+            return name;
+    }
+    return {};
 }
 
 QStringList files(const QString& folder)
@@ -517,6 +590,63 @@ private slots:
         QVERIFY2(r.err.contains("exif.jpg") && r.err.contains("Exif") && r.err.contains("deteriorate"),
                  r.err.constData());
         QCOMPARE(QImage(folder + QStringLiteral("/Stn000exif.jpg")).size(), QSize(45, 31));
+    }
+
+    // A card with neither unnamed temporary files, hard links nor renames
+    // that refuse to replace: saves work, and three processes saving the
+    // same photos at once keep every result under a name of its own.
+    void exfatCardTakesEveryResult()
+    {
+        ExfatCard card;
+        if (const QString why = card.mount(freshFolder(QStringLiteral("exfat-take"))); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QStringList photos;
+        for (int i = 0; i < 3; ++i)
+            photos << testing::writePicture(QDir(freshFolder(QStringLiteral("exfat-photos"))), QStringLiteral("f%1.bmp").arg(i),
+                                            testing::patternImage(300, 200, i));
+        const Run first = batch(QStringList{"frame", "--out", card.folder(), frame_} + photos);
+        QVERIFY2(first.exitCode == 0, first.err.constData());
+        std::vector<std::unique_ptr<QProcess>> together;
+        for (int i = 0; i < 3; ++i) {
+            together.push_back(std::make_unique<QProcess>());
+            together.back()->start(QStringLiteral(TARVEX_BATCH), QStringList{"frame", "--out", card.folder(), frame_} + photos);
+        }
+        for (auto& p : together) {
+            QVERIFY(p->waitForFinished(60000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        QCOMPARE(files(card.folder()).size(), 12);  // Stn000 to Stn003 of each photo
+        QCOMPARE(onlyWholeBitmaps(card.folder()), QString());
+    }
+
+    // Killed with SIGKILL at random moments, each time followed by one more
+    // run: nothing but whole results stays. SIGTERM cleans up at once.
+    void killedSavesOnExfatLeaveOnlyWholeResults()
+    {
+        ExfatCard card;
+        if (const QString why = card.mount(freshFolder(QStringLiteral("exfat-kill"))); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QStringList photos;
+        for (int i = 0; i < 4; ++i)
+            photos << testing::writePicture(QDir(freshFolder(QStringLiteral("exfat-kill-photos"))),
+                                            QStringLiteral("k%1.bmp").arg(i), testing::patternImage(640, 480, i));
+        QRandomGenerator random(20261210);
+        for (int run = 0; run < 40; ++run) {
+            const int signal = run < 30 ? SIGKILL : SIGTERM;
+            QProcess p;
+            p.start(QStringLiteral(TARVEX_BATCH), QStringList{"mix", "--jobs", "2", "--out", card.folder(), first_} + photos);
+            QVERIFY(p.waitForStarted());
+            QThread::msleep(random.bounded(400));
+            ::kill(pid_t(p.processId()), signal);
+            QVERIFY(p.waitForFinished(30000));
+            if (signal == SIGTERM)  // nothing of its own left, with no later run
+                QVERIFY2(QDir(card.folder()).entryList({".tarvex-*"}, QDir::Hidden | QDir::Files).isEmpty(),
+                         qPrintable(QString::number(run)));
+            else
+                QCOMPARE(batch({"mix", "--out", card.folder(), first_, photos[0]}).exitCode, 0);
+            const QString broken = onlyWholeBitmaps(card.folder());
+            QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("run %1: %2").arg(run).arg(broken)));
+        }
     }
 
     // A photo swapped for a FIFO between any two steps of its opening:

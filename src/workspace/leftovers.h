@@ -1,0 +1,42 @@
+#pragma once
+// What a save leaves in a folder while it runs on a file system without
+// unnamed temporary files: its hidden temporary file, and for a moment the
+// empty file that reserves its result's name. They are removed on every
+// path out of the save, at once on SIGTERM, SIGHUP and SIGPIPE, and by the
+// next save into the folder after a kill no handler sees.
+#include <QByteArray>
+
+namespace tarvex {
+
+// The hidden name of a save's temporary file: its process id, a random
+// part, and, once it is about to take `target`, a checksum of that name,
+// so that whoever finds it after the process died knows what it reserved.
+QByteArray temporaryName(quint32 random);
+QByteArray reservingName(quint32 random, const QByteArray& target);
+
+// Paths a signal handler removes before the process ends: held while they
+// exist, let go once the save no longer owns them.
+class HeldPath {
+public:
+    HeldPath() = default;
+    explicit HeldPath(const QByteArray& path);
+    ~HeldPath();
+    HeldPath(HeldPath&& other) noexcept;
+    HeldPath& operator=(HeldPath&& other) noexcept;
+    HeldPath(const HeldPath&) = delete;
+    HeldPath& operator=(const HeldPath&) = delete;
+
+private:
+    int slot_ = -1;
+};
+
+// Removes, from the folder open as `folder`, what saves of processes that
+// no longer run left there; the files of a running save are never touched.
+// Once per folder per process.
+void removeLeftoversOfDeadSaves(int folder);
+
+// SIGTERM, SIGHUP and SIGPIPE remove every held path, then end the process
+// as they would have.
+void removeHeldPathsOnSignals();
+
+}  // namespace tarvex
