@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <numeric>
@@ -82,7 +84,51 @@ constexpr int kBuffersPerPhoto = 3;
 struct TakenPhoto {
     QString path;
     std::optional<LoadResult> decoded;
+    qint64 cost = 0;  // of the memory budget, given back when it is done
 };
+
+// The bytes of picture memory the photos in flight may take together. A
+// photo takes what its header says its pictures will need; a job waits
+// for room rather than exceed the budget, except that one photo alone
+// always runs, however large.
+class MemoryBudget {
+public:
+    explicit MemoryBudget(qint64 total) : total_(total) {}
+    bool tryTake(qint64 bytes)
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (used_ > 0 && used_ + bytes > total_)
+            return false;
+        used_ += bytes;
+        return true;
+    }
+    void take(qint64 bytes)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        room_.wait(hold, [&] { return used_ == 0 || used_ + bytes <= total_; });
+        used_ += bytes;
+    }
+    void give(qint64 bytes)
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        used_ -= bytes;
+        room_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable room_;
+    const qint64 total_;
+    qint64 used_ = 0;
+};
+
+// What a photo's pictures take while it is worked on: its decode, the
+// picture drawn from it and, for a dragged frame, the one before the drag.
+qint64 photoCost(const QString& path)
+{
+    const QSize size = declaredPictureSize(path);
+    return size.isValid() ? qint64(size.width()) * size.height() * 4 * kBuffersPerPhoto : 0;
+}
 
 // Lets go of every picture of the workspace: the buffers go back to be kept
 // for the next photo.
@@ -216,17 +262,33 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
     const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
     const std::vector<int> order = workOrder(options, threads);
     const KeptImageBuffers kept(kBuffersPerPhoto * threads);
-    std::atomic<int> next{0};
+    MemoryBudget budget(options.memoryBudget > 0 ? options.memoryBudget : defaultMemoryBudget());
+    std::mutex taking;
+    int next = 0;
+    std::optional<qint64> nextCost;  // of the photo at `next`, once asked
     // Takes the next photo from the list and decodes it, unless it is the
     // fixed picture itself; none once the list is done, the run stopped or
-    // the fixed picture failed.
-    const auto take = [&]() -> std::optional<TakenPhoto> {
+    // the fixed picture failed. Ahead of time (`ahead`), only if the budget
+    // has room now: the job would otherwise wait holding its own photo.
+    const auto take = [&](bool ahead) -> std::optional<TakenPhoto> {
         if (stop.load() || !readable.get())
             return std::nullopt;
-        const int taken = next.fetch_add(1);
-        if (taken >= int(order.size()))
-            return std::nullopt;
-        TakenPhoto photo{options.photos[order[taken]], std::nullopt};
+        TakenPhoto photo;
+        {
+            const std::lock_guard<std::mutex> hold(taking);
+            if (next >= int(order.size()))
+                return std::nullopt;
+            photo.path = options.photos[order[next]];
+            if (!nextCost)
+                nextCost = photo.path == options.fixed ? 0 : photoCost(photo.path);
+            photo.cost = *nextCost;
+            if (ahead && !budget.tryTake(photo.cost))
+                return std::nullopt;
+            ++next;
+            nextCost.reset();
+        }
+        if (!ahead)
+            budget.take(photo.cost);
         if (photo.path != options.fixed)
             photo.decoded = loadPicture(photo.path);
         return photo;
@@ -235,19 +297,22 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
         if (first)
             decodeFixed();
         // A photo once taken is finished, even when a stop comes meanwhile.
-        for (std::optional<TakenPhoto> current = take(); current;) {
+        for (std::optional<TakenPhoto> current = take(false); current;) {
             std::optional<TakenPhoto> ahead;
             const LoadResult& shared = fixed.get();
-            if (!shared.picture)
+            if (!shared.picture) {
+                budget.give(current->cost);
                 return;  // the run reports the fixed picture once
+            }
             // The next photo is decoded while this one's file goes to the disk.
             const auto decodeAhead = [&] {
                 if (!ahead)
-                    ahead = take();
+                    ahead = take(true);
             };
             report(current->path,
                    composePhoto(options, shared, current->path, std::move(current->decoded), decodeAhead));
-            current = ahead ? std::move(ahead) : take();
+            budget.give(current->cost);
+            current = ahead ? std::move(ahead) : take(false);
         }
     };
     std::vector<std::thread> workers;
@@ -263,6 +328,12 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
     summary.skipped = int(options.photos.size()) - summary.saved - summary.failed;
     summary.seconds = double(clock.nsecsElapsed()) / 1e9;
     return summary;
+}
+
+qint64 defaultMemoryBudget()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? qint64(pages) * pageSize / 2 : qint64(4) << 30;
 }
 
 QString makeFolder(const QString& folder)

@@ -37,6 +37,7 @@ struct Options {
     bool quiet = false;
     bool includeResults = false;      // take photos named as numbered results (Stn000...) too
     bool allowIncomplete = false;     // save photos only part of which could be read, as the window does
+    qint64 memoryBudget = 0;          // bytes the pictures in flight may take; 0: half the machine's memory
 };
 
 struct PhotoResult {
@@ -76,6 +77,9 @@ struct Summary {
 // others. A fixed picture that cannot be opened stops the run before any
 // photo is read: `fixedFailure` says why.
 Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop);
+
+// Half the machine's memory: what the pictures of a run may take at once.
+qint64 defaultMemoryBudget();
 
 // Makes `folder` and every missing folder above it; empty when it is there,
 // else why not, in Romanian.

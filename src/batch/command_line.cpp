@@ -61,6 +61,11 @@ struct Flags {
         "include-results", "Ia si fisierele cu nume de rezultate numerotate (Stn000...), pe care altfel le sare.");
     QCommandLineOption allowIncomplete = option(
         "allow-incomplete", "Salveaza si fotografiile din care s-a putut citi doar o parte (altfel esuate).");
+    QCommandLineOption memory = option(
+        "memory",
+        "Cat pot ocupa deodata pozele fotografiilor lucrate, in MiB (implicit: jumatate din memoria\n"
+        "calculatorului); fotografiile asteapta, nu o depasesc.",
+        "MiB");
     QCommandLineOption jobs =
         option("jobs", "Cate fotografii se lucreaza deodata (implicit: cate nuclee are procesorul).", "N");
     QCommandLineOption quiet = option("quiet", "Nu afiseaza nimic in afara de erori.");
@@ -70,7 +75,7 @@ struct Flags {
     std::vector<const QCommandLineOption*> all() const
     {
         return {&flipFirst, &flipSecond, &opacity, &offset,  &keyTolerance, &out,  &format,
-                &quality,   &includeResults, &allowIncomplete, &jobs, &quiet, &help, &version};
+                &quality,   &includeResults, &allowIncomplete, &memory, &jobs, &quiet, &help, &version};
     }
     void addTo(QCommandLineParser& parser) const
     {
@@ -195,6 +200,12 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
         if (!v)
             return QStringLiteral("--quality ia un numar intreg de la 1 la 100");
         o.quality = *v;
+    }
+    if (parser.isSet(flags.memory)) {
+        const auto v = parseWhole(parser.value(flags.memory), 16, 1 << 24);
+        if (!v)
+            return QStringLiteral("--memory ia un numar intreg de MiB, de la 16 in sus");
+        o.memoryBudget = qint64(*v) << 20;
     }
     o.jobs = int(std::max(1u, std::thread::hardware_concurrency()));
     if (parser.isSet(flags.jobs)) {

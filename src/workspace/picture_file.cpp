@@ -312,6 +312,27 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     return result;
 }
 
+QSize declaredPictureSize(const QString& path)
+{
+    qint64 size = 0;
+    QString failure;
+    const int fd = openRegularFile(path, size, failure);
+    if (fd < 0)
+        return {};
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    const QByteArray head = file.peek(64);
+    const QByteArray format = sniffFormat(head);
+    if (format.isEmpty())
+        return {};
+    QImageReader reader(&file, format);
+    DecodeWarnings quiet;
+    return declaredSize(reader, head);
+}
+
 QString loadMessage(const QString& path, const LoadResult& loaded)
 {
     const QString name = QDir::toNativeSeparators(path);

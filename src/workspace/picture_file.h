@@ -1,6 +1,7 @@
 #pragma once
 // Reading pictures from files, with the reasons a person needs when that
 // fails, and the existence test of the saved names.
+#include <QSize>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -29,6 +30,10 @@ struct LoadResult {
 // just before the pixels are decoded: the caller can let go of the picture
 // this one replaces, so that the two are never held at once.
 LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode = {});
+
+// The size the picture file at `path` says it has, read from its header
+// without decoding and without blocking; invalid when it cannot be told.
+QSize declaredPictureSize(const QString& path);
 
 // What a person is told of a load of `path`: why it failed, that only part
 // of the picture could be read, or nothing when it opened whole.

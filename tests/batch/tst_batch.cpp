@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -227,6 +228,32 @@ QString onlyWholeBitmaps(const QString& folder)
             return name;
     }
     return {};
+}
+
+// The peak memory (KiB) of one run of tarvex-batch, from its own resource
+// usage; -1 when it did not end with status 0.
+long peakMemoryOf(const QStringList& arguments)
+{
+    std::vector<QByteArray> words{QByteArray(TARVEX_BATCH)};
+    for (const QString& a : arguments)
+        words.push_back(QFile::encodeName(a));
+    std::vector<char*> argv;
+    for (QByteArray& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int nowhere = ::open("/dev/null", O_WRONLY);
+        ::dup2(nowhere, STDOUT_FILENO);
+        ::dup2(nowhere, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
 }
 
 QStringList files(const QString& folder)
@@ -647,6 +674,29 @@ private slots:
             const QString broken = onlyWholeBitmaps(card.folder());
             QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("run %1: %2").arg(run).arg(broken)));
         }
+    }
+
+    // The photos' pictures stay within --memory: jobs wait for room, and
+    // the peak does not grow with the number of photos.
+    void memoryStaysWithinItsBudget()
+    {
+        QStringList photos;
+        for (int i = 0; i < 12; ++i)
+            photos << testing::writePicture(QDir(freshFolder(QStringLiteral("budget-in"))), QStringLiteral("m%1.bmp").arg(i),
+                                            testing::patternImage(1200, 1000, i));
+        const auto peak = [&](const QStringList& options, int count) {
+            const QString out = freshFolder(QStringLiteral("budget-out-%1-%2").arg(options.join(QString())).arg(count));
+            return peakMemoryOf(QStringList{"frame", "--jobs", "4", "--out", out} + options + QStringList{frame_} +
+                                photos.mid(0, count));
+        };
+        // Once every job has run a photo or two, the kept buffers are all
+        // there: eight photos against twelve.
+        const long free = peak({}, 12), budgeted = peak({"--memory", "16"}, 12), fewer = peak({"--memory", "16"}, 8);
+        QVERIFY(free > 0 && budgeted > 0 && fewer > 0);
+        // Four photos of 14 MiB of pictures each at once, against one.
+        QVERIFY2(budgeted + 20 * 1024 < free, qPrintable(QStringLiteral("%1 KiB, against %2").arg(budgeted).arg(free)));
+        QVERIFY2(budgeted < fewer + 10 * 1024,
+                 qPrintable(QStringLiteral("%1 KiB for 12, %2 for 8").arg(budgeted).arg(fewer)));
     }
 
     // A photo swapped for a FIFO between any two steps of its opening:
