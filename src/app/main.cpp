@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "icons.h"
+#include "workspace/file_names.h"
 #include "workspace/leftovers.h"
 #include "shell.h"
 
@@ -35,13 +36,17 @@ void describe(QCommandLineParser& parser)
                                  QStringLiteral("[SECOND]"));
 }
 
-// Reads the command line: --help, --version and a usage error answer and
-// end the program here. Returns the files named, two at most.
-QStringList readCommandLine(const QCoreApplication& app)
+// Reads the command line (what Qt left of it in argv, its own options
+// taken): --help, --version and a usage error answer and end the program
+// here. Returns the files named, two at most, byte for byte.
+QStringList readCommandLine(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << tarvex::fileNameFromBytes(QByteArray(argv[i]));
     QCommandLineParser parser;
     describe(parser);
-    parser.process(app);
+    parser.process(arguments);
     QStringList files = parser.positionalArguments();
     if (files.size() > 2) {
         std::fprintf(stderr, "Tarvex opens two pictures at most; the others are left out.\n");
@@ -64,7 +69,7 @@ int main(int argc, char* argv[])
         // --help and --version still answer; anything else needs a display.
         QCoreApplication core(argc, argv);
         nameTheApplication();
-        readCommandLine(core);
+        readCommandLine(argc, argv);
         std::fprintf(stderr,
                      "Tarvex needs a graphical display and none was found (DISPLAY is not set): start it from a "
                      "desktop session, or under a virtual display with: xvfb-run %s\n",
@@ -76,7 +81,7 @@ int main(int argc, char* argv[])
     tarvex::removeHeldPathsOnSignals();  // a save cut short leaves nothing behind
     QApplication::setDesktopFileName(QStringLiteral("ro.tarvex.Tarvex"));
     QApplication::setWindowIcon(tarvex::icons::applicationIcon());
-    const QStringList files = readCommandLine(app);  // after Qt has taken its own options
+    const QStringList files = readCommandLine(argc, argv);  // after Qt has taken its own options
     tarvex::Shell shell([] { QApplication::exit(0); });
     shell.openAtFirstChoice(files);
     shell.start();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/image_commands.h"
+#include "workspace/file_names.h"
 #include "workspace/staged_file.h"
 #include "workspace/image_buffers.h"
 #include "workspace/picture_commands.h"
@@ -344,11 +345,12 @@ QString makeFolder(const QString& folder)
     QString path;
     for (const QString& part : parts) {
         path += QLatin1Char('/') + part;
-        if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0 || errno == EEXIST)
+        if (::mkdir(fileNameBytes(path).constData(), 0777) == 0 || errno == EEXIST)
             continue;
         return writeFailure(errno);
     }
-    if (!QFileInfo(absolute).isDir())
+    struct stat st {};
+    if (::stat(fileNameBytes(absolute).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return writeFailure(ENOTDIR);
     return {};
 }

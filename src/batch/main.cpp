@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "batch.h"
+#include "workspace/file_names.h"
 #include "workspace/leftovers.h"
 #include "command_line.h"
 
@@ -25,8 +26,9 @@ extern "C" void onInterrupt(int)
 
 // A line for the terminal: control characters in it (a newline in a file
 // name) are shown escaped, so every report stays one line.
-QByteArray local(const QString& text)
+QByteArray local(const QString& line)
 {
+    const QString text = tarvex::shownFileName(line);
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
@@ -157,7 +159,11 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);  // no display: pictures need QtGui, not a screen
     QCoreApplication::setApplicationName(QStringLiteral("tarvex-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
-    const auto parsed = tarvex::batch::parseCommandLine(QCoreApplication::arguments().mid(1));
+    // Byte for byte: a name that is not UTF-8 still names its own file.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << tarvex::fileNameFromBytes(QByteArray(argv[i]));
+    const auto parsed = tarvex::batch::parseCommandLine(arguments);
     if (const QString* error = std::get_if<QString>(&parsed)) {
         std::fprintf(ours, "tarvex-batch: %s. Incercati 'tarvex-batch --help'.\n", local(*error).constData());
         return 2;

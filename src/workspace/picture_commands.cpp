@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "staged_file.h"
+#include "file_names.h"
 #include "picture_file.h"
 #include "save_name.h"
 
@@ -194,7 +195,7 @@ void PictureCommands::saveSurface(const Surface& surface)
                 const EncodedResult encoded = encodeResult(surface.image(), format, photo, resultSettings_);
                 if (!encoded.content) {
                     prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
-                                             .arg(QDir::toNativeSeparators(candidate), encoded.failure));
+                                             .arg(QDir::toNativeSeparators(shownFileName(candidate)), encoded.failure));
                     return;
                 }
                 lastDropped_ = encoded.dropped;
@@ -207,12 +208,12 @@ void PictureCommands::saveSurface(const Surface& surface)
                 lastSaved_ = candidate;
                 if (!written.warning.isEmpty())
                     prompts_.showMessage(QStringLiteral("Rezultatul \"%1\" a fost salvat, dar %2.")
-                                             .arg(QDir::toNativeSeparators(candidate), written.warning));
+                                             .arg(QDir::toNativeSeparators(shownFileName(candidate)), written.warning));
                 return;
             }
             if (written.outcome == WriteOutcome::Failed) {
                 prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
-                                         .arg(QDir::toNativeSeparators(candidate), written.failure));
+                                         .arg(QDir::toNativeSeparators(shownFileName(candidate)), written.failure));
                 return;
             }
         }

@@ -8,6 +8,7 @@
 #include <QImageReader>
 
 #include "plain_bitmap.h"
+#include "file_names.h"
 #include "plain_jpeg.h"
 
 #include <algorithm>
@@ -59,7 +60,7 @@ QString openFailure(const QByteArray& native, int error)
 // regular file, readable, not empty. The descriptor, or -1 with the reason.
 int openRegularFile(const QString& path, qint64& size, QString& failure)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = fileNameBytes(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         failure = openFailure(native, errno);
@@ -335,7 +336,7 @@ QSize declaredPictureSize(const QString& path)
 
 QString loadMessage(const QString& path, const LoadResult& loaded)
 {
-    const QString name = QDir::toNativeSeparators(path);
+    const QString name = QDir::toNativeSeparators(shownFileName(path));
     if (!loaded.picture)
         return QStringLiteral("Poza \"%1\" nu poate fi deschisa: %2.").arg(name, loaded.failure);
     if (loaded.incomplete)
@@ -386,7 +387,7 @@ Picture flattened(const Picture& picture)
 bool entryExists(const QString& path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(fileNameBytes(path).constData(), &st) == 0;
 }
 
 }  // namespace tarvex

@@ -1,6 +1,7 @@
 #include "staged_file.h"
 
 #include "leftovers.h"
+#include "file_names.h"
 
 #include "raster/raster.h"
 
@@ -295,7 +296,7 @@ StagedFile::StagedFile(const ContentWriter& content, const QString& folder, cons
     Parts& p = *parts_;
     p.beforeNaming = options.beforeNaming;
     p.syncFolder = options.syncFolder;
-    const QByteArray native = QFile::encodeName(folder);
+    const QByteArray native = fileNameBytes(folder);
     p.folder.reset(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!p.folder.valid() && errno == EACCES) {
         // A drop-box: files may be made in it, its entries not listed. A
@@ -335,7 +336,7 @@ WriteResult StagedFile::nameAs(const QString& fileName)
     }
     if (p.beforeNaming)
         p.beforeNaming();
-    int error = p.temp->link(QFile::encodeName(fileName));
+    int error = p.temp->link(fileNameBytes(fileName));
     if (error == EEXIST) {
         result.outcome = WriteOutcome::NameTaken;
         return result;

@@ -230,6 +230,38 @@ QString onlyWholeBitmaps(const QString& folder)
     return {};
 }
 
+struct RawRun {
+    int status = -1;  // exit status, -1 when it did not exit
+    long peakKiB = 0;
+};
+
+// tarvex-batch started with these exact bytes as its arguments (QProcess
+// would pass them as UTF-8), its standard error to `errors` when given.
+RawRun runRaw(std::vector<QByteArray> words, const QByteArray& errors = "/dev/null")
+{
+    words.insert(words.begin(), QByteArray(TARVEX_BATCH));
+    std::vector<char*> argv;
+    for (QByteArray& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int nowhere = ::open("/dev/null", O_WRONLY);
+        const int err = ::open(errors.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(nowhere, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    RawRun run;
+    if (::wait4(child, &status, 0, &usage) == child && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
 // The peak memory (KiB) of one run of tarvex-batch, from its own resource
 // usage; -1 when it did not end with status 0.
 long peakMemoryOf(const QStringList& arguments)
@@ -697,6 +729,38 @@ private slots:
         QVERIFY2(budgeted + 20 * 1024 < free, qPrintable(QStringLiteral("%1 KiB, against %2").arg(budgeted).arg(free)));
         QVERIFY2(budgeted < fewer + 10 * 1024,
                  qPrintable(QStringLiteral("%1 KiB for 12, %2 for 8").arg(budgeted).arg(fewer)));
+    }
+
+    // A name that is not UTF-8 reaches open byte for byte: beside a decoy
+    // named as Qt would decode it, the right photo is framed and saved
+    // beside it, numbered on, and named in messages with its odd byte.
+    void namesAreBytes()
+    {
+        const QByteArray folder = QFile::encodeName(freshFolder(QStringLiteral("bytes")));
+        const QByteArray odd = folder + "/caf\xe9.bmp", decoy = folder + "/caf\xef\xbf\xbd.bmp";
+        const QImage right = testing::patternImage(21, 13, 5), wrong = testing::patternImage(13, 21, 6);
+        QVERIFY(right.save(QStringLiteral("%1/right.bmp").arg(QString::fromUtf8(folder)), "bmp"));
+        QVERIFY(wrong.save(QStringLiteral("%1/wrong.bmp").arg(QString::fromUtf8(folder)), "bmp"));
+        QCOMPARE(::rename(folder + "/right.bmp", odd.constData()), 0);
+        QCOMPARE(::rename(folder + "/wrong.bmp", decoy.constData()), 0);
+        const QByteArray frame = QFile::encodeName(frame_);
+        QCOMPARE(runRaw({"frame", frame, odd}).status, 0);
+        QCOMPARE(runRaw({"frame", frame, odd}).status, 0);
+        struct stat st {};
+        QCOMPARE(::stat(folder + "/Stn000caf\xe9.bmp", &st), 0);
+        QCOMPARE(::stat(folder + "/Stn001caf\xe9.bmp", &st), 0);
+        QImage saved;
+        QFile result;
+        const int fd = ::open(folder + "/Stn000caf\xe9.bmp", O_RDONLY);
+        QVERIFY(fd >= 0 && result.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        QVERIFY(saved.load(&result, "bmp"));
+        QCOMPARE(saved.size(), right.size());  // not the decoy's 13 x 21
+        QVERIFY(::stat(folder + "/Stn000caf\xef\xbf\xbd.bmp", &st) != 0);
+        // A missing one with such a name is told as such, its byte shown.
+        const QByteArray errors = folder + "/errors.txt";
+        QCOMPARE(runRaw({"frame", frame, folder + "/lips\xe3.bmp"}, errors).status, 1);
+        const QByteArray told = bytesOf(QString::fromUtf8(errors));
+        QVERIFY2(told.contains("lips\\xe3.bmp") && told.contains("nu exista"), told.constData());
     }
 
     // A photo swapped for a FIFO between any two steps of its opening:

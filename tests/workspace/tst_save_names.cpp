@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "workspace/conversions.h"
+#include "workspace/file_names.h"
 #include "workspace/save_name.h"
 
 using namespace tarvex;
@@ -10,6 +11,35 @@ using namespace tarvex;
 class TestSaveNames : public QObject {
     Q_OBJECT
 private slots:
+    // Any bytes come back as they went in; valid UTF-8 is read as text and
+    // nothing else is, so no two names meet in one string.
+    void fileNamesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("text");  // whether it is valid UTF-8
+        QTest::newRow("plain") << QByteArray("poza.jpg") << true;
+        QTest::newRow("Romanian letters") << QByteArray("vacan\xc8\x9b\xc4\x83.jpg") << true;
+        QTest::newRow("four bytes") << QByteArray("\xf0\x9f\x93\xb7.jpg") << true;
+        QTest::newRow("Latin-1 byte") << QByteArray("caf\xe9.jpg") << false;
+        QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf" "b") << false;
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << false;
+        QTest::newRow("cut sequence at the end") << QByteArray("x\xe2\x82") << false;
+        QTest::newRow("what U+FFFD is") << QByteArray("caf\xef\xbf\xbd.jpg") << true;
+    }
+    void fileNamesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, text);
+        const QString name = fileNameFromBytes(bytes);
+        QCOMPARE(fileNameBytes(name), bytes);
+        QCOMPARE(name == QString::fromUtf8(bytes), text);
+        QCOMPARE(shownFileName(name).contains(QLatin1String("\\x")), !text);
+    }
+    void shownNamesEscapeOddBytes()
+    {
+        QCOMPARE(shownFileName(fileNameFromBytes("caf\xe9.jpg")), QStringLiteral("caf\\xe9.jpg"));
+    }
+
     void splitAtLast_data()
     {
         QTest::addColumn<QString>("text");
