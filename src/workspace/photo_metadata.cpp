@@ -45,6 +45,13 @@ struct ReportScope {
     ReportScope& operator=(const ReportScope&) = delete;
 };
 
+// Exiv2 0.27 hands its images out as std::auto_ptr: taken over at once.
+std::unique_ptr<Exiv2::Image> opened(const QByteArray& bytes)
+{
+    return std::unique_ptr<Exiv2::Image>(
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size())).release());
+}
+
 QString blockOfReport(const QString& report)
 {
     if (report.contains(QLatin1String("XMP"), Qt::CaseInsensitive))
@@ -178,9 +185,8 @@ QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSi
 {
     if (isWebp(encoded))
         return writtenWebp(encoded, metadata, pixels, leftOut);
-    Exiv2::Image::AutoPtr image =
-        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
-    if (!image.get())
+    const std::unique_ptr<Exiv2::Image> image = opened(encoded);
+    if (!image)
         throw Exiv2::Error(Exiv2::kerErrorMessage, "unknown format");
     if (!metadata.exif.isEmpty() && !leftOut.contains(QLatin1String("Exif")))
         image->setExifData(resultExif(metadata.exif, pixels));
@@ -219,15 +225,15 @@ PhotoMetadata readPhotoMetadata(const QByteArray& bytes)
 {
     setUpExiv2();
     PhotoMetadata metadata;
-    Exiv2::Image::AutoPtr image;
+    std::unique_ptr<Exiv2::Image> image;
     try {
         // A kind of file Exiv2 does not know has no metadata to carry: that
         // is no damage.
-        image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
+        image = opened(bytes);
     } catch (const Exiv2::AnyError&) {
         return metadata;
     }
-    if (!image.get())
+    if (!image)
         return metadata;
     ReportScope scope;
     try {
