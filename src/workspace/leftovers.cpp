@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -36,11 +37,21 @@ struct Slot {
 };
 std::array<Slot, 64> heldSlots;
 
+std::atomic<bool> ending{false};
+
+// Other threads go on while this runs: one may be between holding a path
+// and making its file. Once `ending` is set none starts another, so a few
+// passes a moment apart catch the files made in between.
 extern "C" void removeHeldAndEnd(int signal)
 {
-    for (Slot& s : heldSlots)
-        if (s.used.load())
-            ::unlink(s.path);
+    ending.store(true);
+    for (int pass = 0; pass < 3; ++pass) {
+        for (Slot& s : heldSlots)
+            if (s.used.load())
+                ::unlink(s.path);
+        const timespec moment{0, 5 * 1000 * 1000};
+        ::nanosleep(&moment, nullptr);
+    }
     std::signal(signal, SIG_DFL);
     ::raise(signal);
 }
@@ -159,6 +170,11 @@ void removeLeftoversOfDeadSaves(int folder)
     for (const QByteArray& name : emptyFiles)
         if (reservedByTheDead.count(checksum(name)))
             ::unlinkat(folder, name.constData(), 0);
+}
+
+bool savesMayGoOn()
+{
+    return !ending.load();
 }
 
 void removeHeldPathsOnSignals()

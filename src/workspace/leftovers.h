@@ -39,4 +39,8 @@ void removeLeftoversOfDeadSaves(int folder);
 // as they would have.
 void removeHeldPathsOnSignals();
 
+// False once such a signal has come: no save makes another file then. A
+// save checks it after holding a path and before making the file.
+bool savesMayGoOn();
+
 }  // namespace tarvex

@@ -201,22 +201,6 @@ bool webpIsLossy(QFile& file)
     return true;  // not told within the first chunks: taken as the commoner, lossy kind
 }
 
-// Reads exactly `size` bytes at `offset`; false when the file ends first.
-bool readAt(int fd, qint64 offset, char* into, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, into, std::size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        into += n;
-        offset += n;
-        size -= n;
-    }
-    return true;
-}
-
 // The bytes of the open file that hold its metadata and coding: for a JPEG
 // its segments up to the first scan (the rest is image data), none for a
 // BMP (it has no metadata), the whole file for others, whose metadata may
@@ -229,7 +213,7 @@ QByteArray metadataBytes(int fd, qint64 fileSize, const QByteArray& format)
     if (format == "jpeg") {
         qint64 at = 2;
         unsigned char marker[4];
-        while (at + 4 <= fileSize && readAt(fd, at, reinterpret_cast<char*>(marker), 4) && marker[0] == 0xff) {
+        while (at + 4 <= fileSize && readAt(fd, reinterpret_cast<char*>(marker), 4, at) && marker[0] == 0xff) {
             at += 2 + (qint64(marker[2]) << 8 | marker[3]);
             if (marker[1] == 0xda)  // start of scan: its header is the last
                 break;
@@ -237,7 +221,7 @@ QByteArray metadataBytes(int fd, qint64 fileSize, const QByteArray& format)
         end = std::min(at, fileSize);
     }
     QByteArray bytes(qsizetype(end), Qt::Uninitialized);
-    if (!readAt(fd, 0, bytes.data(), end))
+    if (!readAt(fd, bytes.data(), end, 0))
         return {};
     return bytes;
 }

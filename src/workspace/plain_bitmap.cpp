@@ -16,20 +16,6 @@ namespace {
 
 constexpr qint64 kHeadersBytes = 14 + 40;  // file header and BITMAPINFOHEADER
 
-// Reads exactly size bytes at offset; false on a failure or an early end.
-bool readAt(int fd, char* to, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, to, std::size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        to += n, size -= n, offset += n;
-    }
-    return true;
-}
-
 // Whether the file is too short for the rows the header declares: offset
 // + rowBytes * height > fileSize, without a product that can overflow.
 bool rowsMissing(const BitmapHeader& h, qint64 fileSize)
@@ -110,6 +96,19 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
     if (h->yPerMetre > 0)
         image.setDotsPerMeterY(h->yPerMetre);
     return image;
+}
+
+bool readAt(int fd, char* to, qint64 size, qint64 offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, to, std::size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        to += n, size -= n, offset += n;
+    }
+    return true;
 }
 
 }  // namespace tarvex

@@ -38,4 +38,8 @@ bool bitmapDataShort(const QByteArray& head, qint64 fileSize);
 // cannot be read whole.
 QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 maxBytes);
 
+// Reads exactly `size` bytes at `offset` of the open file, by position
+// (its own position is left alone); false on a failure or an early end.
+bool readAt(int fd, char* to, qint64 size, qint64 offset);
+
 }  // namespace tarvex

@@ -142,6 +142,10 @@ public:
             random_ = QRandomGenerator::global()->generate();
             name_ = temporaryName(random_);
             held_ = HeldPath(folderPath_ + name_);
+            if (!savesMayGoOn()) {
+                errno = EINTR;
+                return;
+            }
             fd_.reset(::openat(folder, name_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
             if (fd_.valid() || errno != EEXIST)
                 return;
@@ -200,11 +204,15 @@ private:
     {
         const QByteArray reserving = reservingName(random_, target);
         HeldPath next(folderPath_ + reserving);  // both names held while one becomes the other
+        if (!savesMayGoOn())
+            return EINTR;
         if (::renameat(folder_, name_.constData(), folder_, reserving.constData()) != 0)
             return errno;
         name_ = reserving;
         held_ = std::move(next);
         HeldPath reservation(folderPath_ + target);
+        if (!savesMayGoOn())
+            return EINTR;
         const int placeholder = ::openat(folder_, target.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (placeholder < 0)
             return errno;  // EEXIST: the name is someone else's
