@@ -159,7 +159,8 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
             shared.incomplete = false;  // told once, by the run
             return shared;
         }
-        LoadResult loaded = decoded && path == photo ? *std::exchange(decoded, std::nullopt) : loadPicture(path, beforeDecode);
+        LoadResult loaded =
+            decoded && path == photo ? *std::exchange(decoded, std::nullopt) : loadPicture(path, beforeDecode);
         photoIncomplete = loaded.incomplete;
         return loaded;
     });
@@ -214,6 +215,8 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     return result;
 }
 
+namespace {
+
 // The photos to work on: those named as results of an earlier run are
 // left out, and counted, unless asked for.
 QStringList photosToTake(const Options& options, int& leftOut)
@@ -225,6 +228,8 @@ QStringList photosToTake(const Options& options, int& leftOut)
     leftOut = int(options.photos.size() - photos.size());
     return photos;
 }
+
+}  // namespace
 
 Summary run(const Options& given, const Progress& progress, const std::atomic<bool>& stop)
 {

@@ -121,7 +121,7 @@ ResultFormat resultFormatOf(const QString& fileName)
 std::optional<ResultFormat> resultFormatNamed(const QString& word)
 {
     for (const Extension& e : kExtensions)
-        if (word.compare(QLatin1String(e.text), Qt::CaseInsensitive) == 0 && word.size() > 2)
+        if (word.compare(QLatin1String(e.text), Qt::CaseInsensitive) == 0)
             return e.format;
     return std::nullopt;
 }
