@@ -2,10 +2,9 @@
 // Shows one surface of the workspace inside a sunken 2-pixel border, at the
 // surface's position in the window's layout: 1:1 when it fits its place
 // at the layout as drawn, resampled to the screen's device pixels when it
-// does not or the layout is scaled. Mouse presses, moves and releases and dropped files are
-// passed on, positions in the surface's own pixels; the box decides nothing
-// itself.
-#include <QPainter>
+// does not or the layout is scaled. Mouse presses, moves and releases and
+// dropped files are passed on, positions in the surface's own pixels; the
+// box decides nothing itself.
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -13,6 +12,8 @@
 #include "view/fit.h"
 #include "view/shown_image.h"
 #include "workspace/surface.h"
+
+class QPainter;
 
 namespace tarvex {
 

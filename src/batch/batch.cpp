@@ -153,14 +153,14 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     PictureCommands pictures(ws, prompts);
     ImageCommands images(ws);
     bool photoIncomplete = false;
-    pictures.setDecoder([&](const QString& path, const std::function<void()>& beforeDecode) {
+    pictures.setDecoder([&](const QString& path, const std::function<void()>& beforeDecode, bool asPhoto) {
         if (path == options.fixed) {
             LoadResult shared = fixed;
             shared.incomplete = false;  // told once, by the run
             return shared;
         }
         LoadResult loaded =
-            decoded && path == photo ? *std::exchange(decoded, std::nullopt) : loadPicture(path, beforeDecode);
+            decoded && path == photo ? *std::exchange(decoded, std::nullopt) : loadPicture(path, beforeDecode, asPhoto);
         photoIncomplete = loaded.incomplete;
         return loaded;
     });
@@ -255,10 +255,15 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
     const std::shared_future<bool> readable = fixedReadable.get_future().share();
     const auto decodeFixed = [&] {
         bool told = false;
-        LoadResult loaded = loadPicture(options.fixed, [&] {
-            fixedReadable.set_value(true);
-            told = true;
-        });
+        // A first picture that is among the photos is shared as one too.
+        const bool alsoAPhoto = options.mode == Mode::Mix && options.photos.contains(options.fixed);
+        LoadResult loaded = loadPicture(
+            options.fixed,
+            [&] {
+                fixedReadable.set_value(true);
+                told = true;
+            },
+            alsoAPhoto);
         if (!told)
             fixedReadable.set_value(bool(loaded.picture));
         if (loaded.incomplete && progress.warning)
@@ -296,7 +301,7 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
         if (!ahead)
             budget.take(photo.cost);
         if (photo.path != options.fixed)
-            photo.decoded = loadPicture(photo.path);
+            photo.decoded = loadPicture(photo.path, {}, true);
         return photo;
     };
     const auto work = [&](bool first) {

@@ -105,6 +105,22 @@ Exiv2::XmpData resultXmp(const QByteArray& packet, QSize pixels)
     return xmp;
 }
 
+Exiv2::IptcData resultIptc(const QByteArray& bytes)
+{
+    Exiv2::IptcData iptc;
+    if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
+                                  uint32_t(bytes.size())) != 0)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "IPTC not decoded");
+    return iptc;
+}
+
+// Whether the result is to carry the photo's `block`: it has one, and it
+// is not among those left out.
+bool carries(const QByteArray& block, const char* name, const QStringList& leftOut)
+{
+    return !block.isEmpty() && !leftOut.contains(QLatin1String(name));
+}
+
 // The PNG file with the sRGB profile's iCCP chunk after its header: Exiv2
 // 0.27 writes that chunk without the name PNG requires, and drops one
 // written before.
@@ -141,18 +157,13 @@ bool isWebp(const QByteArray& encoded)
 QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const QStringList& leftOut)
 {
     QByteArray exifBytes, xmpBytes;
-    if (!metadata.exif.isEmpty() && !leftOut.contains(QLatin1String("Exif")))
+    if (carries(metadata.exif, "Exif", leftOut))
         exifBytes = encodedExif(resultExif(metadata.exif, pixels));
     Exiv2::XmpData xmp;
-    if (!metadata.xmp.isEmpty() && !leftOut.contains(QLatin1String("XMP")))
+    if (carries(metadata.xmp, "XMP", leftOut))
         xmp = resultXmp(metadata.xmp, pixels);
-    if (!metadata.iptc.isEmpty() && !leftOut.contains(QLatin1String("IPTC"))) {
-        Exiv2::IptcData iptc;
-        if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(metadata.iptc.constData()),
-                                      uint32_t(metadata.iptc.size())) != 0)
-            throw Exiv2::Error(Exiv2::kerErrorMessage, "IPTC not decoded");
-        Exiv2::copyIptcToXmp(iptc, xmp);
-    }
+    if (carries(metadata.iptc, "IPTC", leftOut))
+        Exiv2::copyIptcToXmp(resultIptc(metadata.iptc), xmp);
     if (!xmp.empty()) {
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp) != 0)
@@ -188,16 +199,11 @@ QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSi
     const std::unique_ptr<Exiv2::Image> image = opened(encoded);
     if (!image)
         throw Exiv2::Error(Exiv2::kerErrorMessage, "unknown format");
-    if (!metadata.exif.isEmpty() && !leftOut.contains(QLatin1String("Exif")))
+    if (carries(metadata.exif, "Exif", leftOut))
         image->setExifData(resultExif(metadata.exif, pixels));
-    if (!metadata.iptc.isEmpty() && !leftOut.contains(QLatin1String("IPTC"))) {
-        Exiv2::IptcData iptc;
-        if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(metadata.iptc.constData()),
-                                      uint32_t(metadata.iptc.size())) != 0)
-            throw Exiv2::Error(Exiv2::kerErrorMessage, "IPTC not decoded");
-        image->setIptcData(iptc);
-    }
-    if (!metadata.xmp.isEmpty() && !leftOut.contains(QLatin1String("XMP")))
+    if (carries(metadata.iptc, "IPTC", leftOut))
+        image->setIptcData(resultIptc(metadata.iptc));
+    if (carries(metadata.xmp, "XMP", leftOut))
         image->setXmpData(resultXmp(metadata.xmp, pixels));
     const bool png = image->imageType() == Exiv2::ImageType::png;
     if (!png) {

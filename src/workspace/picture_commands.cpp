@@ -68,12 +68,12 @@ void PictureCommands::releaseSecond()
 // `release` once the file has passed every check short of decoding. A file
 // that cannot be read is reported and gives no picture; one that could be
 // read only in part opens with a word of warning.
-LoadResult PictureCommands::decode(const QString& path, const std::function<void()>& release)
+LoadResult PictureCommands::decode(const QString& path, const std::function<void()>& release, bool asPhoto)
 {
     LoadResult loaded;
     {
         BusyScope busy(prompts_);
-        loaded = decoder_ ? decoder_(path, release) : loadPicture(path, release);
+        loaded = decoder_ ? decoder_(path, release, asPhoto) : loadPicture(path, release, asPhoto);
     }
     if (const QString message = loadMessage(path, loaded); !message.isEmpty())
         prompts_.showMessage(message);
@@ -88,10 +88,13 @@ void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
     if (ws_.FirstFileName.isEmpty())
         return;
     bool released = false;
-    const LoadResult loaded = decode(ws_.FirstFileName, [&] {
-        releaseFirst();
-        released = true;
-    });
+    const LoadResult loaded = decode(
+        ws_.FirstFileName,
+        [&] {
+            releaseFirst();
+            released = true;
+        },
+        false);
     const Picture& picture = loaded.picture;
     if (!picture) {
         if (released)  // damaged past its header: the earlier picture is gone, as after a close
@@ -114,10 +117,13 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
     bool released = false;
     // The photo is what every result is drawn over, and results are
     // opaque: where it has alpha it is laid over white.
-    const LoadResult loaded = decode(ws_.SecondFileName, [&] {
-        releaseSecond();
-        released = true;
-    });
+    const LoadResult loaded = decode(
+        ws_.SecondFileName,
+        [&] {
+            releaseSecond();
+            released = true;
+        },
+        true);
     const Picture picture = flattened(loaded.picture);
     if (!picture) {
         if (released)

@@ -43,7 +43,8 @@ public:
 
     // How a chosen file becomes a picture: loadPicture, unless a caller that
     // opens the same file many times hands out one decode of it instead.
-    using Decoder = std::function<LoadResult(const QString& path, const std::function<void()>& beforeDecode)>;
+    using Decoder =
+        std::function<LoadResult(const QString& path, const std::function<void()>& beforeDecode, bool asPhoto)>;
     void setDecoder(Decoder decoder) { decoder_ = std::move(decoder); }
 
     // The file the last save wrote, or empty when it failed.
@@ -61,7 +62,7 @@ private:
     using AskName = std::function<QString()>;
     void openFirst(bool closeFirst, const AskName& ask);
     void openSecond(bool closeFirst, const AskName& ask);
-    LoadResult decode(const QString& path, const std::function<void()>& release);
+    LoadResult decode(const QString& path, const std::function<void()>& release, bool asPhoto);
     void closeFirst();
     void closeSecond();
     void releaseFirst();

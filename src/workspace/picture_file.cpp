@@ -51,7 +51,8 @@ QString openFailure(const QByteArray& native, int error)
     case ENAMETOOLONG: return reason("numele este prea lung");
     case EIO: return reason("discul a raportat o eroare de citire");
     default:
-        return reason("fisierul nu a putut fi deschis (eroare a sistemului: %1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+        return reason("fisierul nu a putut fi deschis (eroare a sistemului: %1)")
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
     }
 }
 
@@ -104,6 +105,29 @@ QByteArray sniffFormat(const QByteArray& head)
     if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
         return "webp";
     return {};
+}
+
+// The picture file opened as `file` (see openRegularFile) and its first
+// bytes, with the format they tell; false, with the reason, when it is not
+// a regular file or not a picture of a kind read here.
+bool openPictureFile(const QString& path, QFile& file, qint64& size, QByteArray& head, QByteArray& format,
+                     QString& failure)
+{
+    const int fd = openRegularFile(path, size, failure);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        failure = reason("fisierul nu a putut fi citit");
+        return false;
+    }
+    head = file.peek(64);
+    format = sniffFormat(head);
+    if (format.isEmpty()) {
+        failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");
+        return false;
+    }
+    return true;
 }
 
 // The size the file says its picture has, where it can be told.
@@ -238,25 +262,14 @@ QString readerFailure(QImageReader::ImageReaderError error)
 
 }  // namespace
 
-LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode)
+LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode, bool asPhoto)
 {
     LoadResult result;
     qint64 fileSize = 0;
-    const int fd = openRegularFile(path, fileSize, result.failure);
-    if (fd < 0)
-        return result;
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        result.failure = readerFailure(QImageReader::DeviceError);
+    QByteArray head, format;
+    if (!openPictureFile(path, file, fileSize, head, format, result.failure))
         return result;
-    }
-    const QByteArray head = file.peek(64);
-    const QByteArray format = sniffFormat(head);
-    if (format.isEmpty()) {
-        result.failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");
-        return result;
-    }
     static const bool limited = [] {  // process-wide, so set once, before any decode
         QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
         return true;
@@ -293,25 +306,19 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
     result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(image)));
-    result.photo = std::make_shared<const PhotoInfo>(readPhotoInfo(metadataBytes(file.handle(), fileSize, format), result.lossy));
+    if (asPhoto)
+        result.photo =
+            std::make_shared<const PhotoInfo>(readPhotoInfo(metadataBytes(file.handle(), fileSize, format), result.lossy));
     return result;
 }
 
 QSize declaredPictureSize(const QString& path)
 {
     qint64 size = 0;
-    QString failure;
-    const int fd = openRegularFile(path, size, failure);
-    if (fd < 0)
-        return {};
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return {};
-    }
-    const QByteArray head = file.peek(64);
-    const QByteArray format = sniffFormat(head);
-    if (format.isEmpty())
+    QByteArray head, format;
+    QString failure;
+    if (!openPictureFile(path, file, size, head, format, failure))
         return {};
     QImageReader reader(&file, format);
     DecodeWarnings quiet;

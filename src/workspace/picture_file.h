@@ -17,7 +17,8 @@ struct LoadResult {
     bool incomplete = false;  // opened, but part of the file's pixels were missing
     bool lossy = false;       // its pixels come from lossy coding (JPEG, lossy WebP)
     // What saving results drawn over it needs to know of the file, read
-    // from the descriptor the pixels came from; null when it did not open.
+    // from the descriptor the pixels came from; null when it did not open
+    // or was not opened as a photo.
     std::shared_ptr<const PhotoInfo> photo;
 };
 
@@ -28,8 +29,10 @@ struct LoadResult {
 // alpha dropped. Anything else is refused with its reason.
 // `beforeDecode` runs once every check that needs no decoding has passed,
 // just before the pixels are decoded: the caller can let go of the picture
-// this one replaces, so that the two are never held at once.
-LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode = {});
+// this one replaces, so that the two are never held at once. A picture
+// opened as the photo results are drawn over (`asPhoto`) also gets
+// `LoadResult::photo`; frames and first pictures need none.
+LoadResult loadPicture(const QString& path, const std::function<void()>& beforeDecode = {}, bool asPhoto = false);
 
 // The size the picture file at `path` says it has, read from its header
 // without decoding and without blocking; invalid when it cannot be told.

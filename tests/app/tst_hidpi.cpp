@@ -10,18 +10,13 @@
 #include "app/main_window.h"
 #include "app/shell.h"
 #include "picture_box.h"
+#include "picture_box_support.h"
 #include "test_support.h"
 
 using namespace tarvex;
+using testing::sendMouse;
 
 namespace {
-
-void sendMouse(QWidget* box, QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    const QPointF local = at + QPointF(kBorder, kBorder);
-    QMouseEvent event(type, local, box->mapToGlobal(local), button, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(box, &event);
-}
 
 // The largest difference of any channel between two images of one size.
 int largestDifference(const QImage& a, const QImage& b)

@@ -10,10 +10,12 @@
 #include "app/shell.h"
 #include "imaging/image_commands.h"
 #include "picture_box.h"
+#include "picture_box_support.h"
 #include "test_support.h"
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;
+using testing::sendMouse;
 
 namespace {
 
@@ -22,13 +24,6 @@ QImage shownArea(QWidget* box)
 {
     const QImage grab = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
     return grab.copy(kBorder, kBorder, grab.width() - 2 * kBorder, grab.height() - 2 * kBorder);
-}
-
-void sendMouse(QWidget* box, QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    const QPointF local = at + QPointF(kBorder, kBorder);
-    QMouseEvent event(type, local, box->mapToGlobal(local), button, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(box, &event);
 }
 
 }  // namespace
