@@ -102,27 +102,49 @@ bool streams(const Mapping& m)
     return std::int64_t(m.x.count()) * m.y.count() * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
 }
 
+// Below this many pixels a second thread costs more than it saves.
+constexpr std::int64_t kBandedPixels = std::int64_t(1) << 20;
+constexpr int kBandsPerCore = 4;
+
+// Runs rows(first, last) over [0, count) split into bands taken by every
+// core in turn, when the operation is large: one core alone cannot draw
+// all of memory's bandwidth. Each band ends with the fence its streamed
+// stores need, on the thread that made them.
+template <typename Rows>
+void inBands(const Kernels& k, std::int64_t pixels, int count, Rows rows)
+{
+    const int bands = pixels >= kBandedPixels ? std::min(kBandsPerCore * detail::availableBands(), count) : 1;
+    detail::runBands(bands, [&](int b) {
+        rows(int(std::int64_t(count) * b / bands), int(std::int64_t(count) * (b + 1) / bands));
+        k.fence();
+    });
+}
+
 // Hands each destination row, with its source row sampled into `sampled`
 // form, to op. Straight rows are passed in place; others are sampled once
 // into a scratch row and reused while consecutive rows share a source row.
+// Rows are handed out in bands over the cores, so op must touch only the
+// row it is given.
 template <typename Op>
 void forEachSampledRow(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m, const RowPlan& plan,
                        Op op)
 {
-    std::vector<Pixel> scratch(plan.shape == Shape::Straight ? 0 : std::size_t(m.x.count()));
-    int sampledRow = -1;
-    for (int r = 0; r < m.y.count(); ++r) {
-        const int sy = m.y.source[std::size_t(r)];
-        const Pixel* row = src.row(sy);
-        const Pixel* sampled = row + m.x.source[0];
-        if (plan.shape != Shape::Straight) {
-            if (sy != sampledRow)
-                sampleRow(k, plan, scratch.data(), row, m.x, false);
-            sampledRow = sy;
-            sampled = scratch.data();
+    inBands(k, std::int64_t(m.x.count()) * m.y.count(), m.y.count(), [&](int first, int last) {
+        std::vector<Pixel> scratch(plan.shape == Shape::Straight ? 0 : std::size_t(m.x.count()));
+        int sampledRow = -1;
+        for (int r = first; r < last; ++r) {
+            const int sy = m.y.source[std::size_t(r)];
+            const Pixel* row = src.row(sy);
+            const Pixel* sampled = row + m.x.source[0];
+            if (plan.shape != Shape::Straight) {
+                if (sy != sampledRow)
+                    sampleRow(k, plan, scratch.data(), row, m.x, false);
+                sampledRow = sy;
+                sampled = scratch.data();
+            }
+            op(r, dst.row(m.y.first + r) + m.x.first, sampled, m.x.count());
         }
-        op(r, dst.row(m.y.first + r) + m.x.first, sampled, m.x.count());
-    }
+    });
 }
 
 void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const Mapping& m)
@@ -135,11 +157,12 @@ void stretchCopy(const Kernels& k, const Bitmap& dst, const Bitmap& src, const M
     if (repeats && plan.shape != Shape::Straight) {
         forEachSampledRow(k, dst, src, m, plan, [&](int, Pixel* d, const Pixel* s, int n) { k.copy(d, s, n, stream); });
     } else {
-        for (int r = 0; r < m.y.count(); ++r)
-            sampleRow(k, plan, dst.row(m.y.first + r) + m.x.first, src.row(m.y.source[std::size_t(r)]), m.x,
-                      stream);
+        inBands(k, std::int64_t(m.x.count()) * m.y.count(), m.y.count(), [&](int first, int last) {
+            for (int r = first; r < last; ++r)
+                sampleRow(k, plan, dst.row(m.y.first + r) + m.x.first, src.row(m.y.source[std::size_t(r)]), m.x,
+                          stream);
+        });
     }
-    k.fence();
 }
 
 // dst becomes under, of the same size, with op drawing the mapped
@@ -151,15 +174,16 @@ void drawOver(const Kernels& k, const Bitmap& dst, const Bitmap& under, const Bi
 {
     const bool stream = std::int64_t(dst.width) * dst.height * std::int64_t(sizeof(Pixel)) >= kStreamBytes;
     const int top = m.y.first, bottom = m.y.first + m.y.count(), left = m.x.first, right = m.x.first + m.x.count();
-    for (int y = 0; y < dst.height; ++y) {
-        const bool drawn = y >= top && y < bottom;
-        k.copy(dst.row(y), under.row(y), drawn ? left : dst.width, stream);
-        if (drawn)
-            k.copy(dst.row(y) + right, under.row(y) + right, dst.width - right, stream);
-    }
+    inBands(k, std::int64_t(dst.width) * dst.height, dst.height, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const bool drawn = y >= top && y < bottom;
+            k.copy(dst.row(y), under.row(y), drawn ? left : dst.width, stream);
+            if (drawn)
+                k.copy(dst.row(y) + right, under.row(y) + right, dst.width - right, stream);
+        }
+    });
     forEachSampledRow(k, dst, src, m, classify(m.x.source),
                       [&](int r, Pixel* d, const Pixel* s, int n) { op(d, s, under.row(top + r) + left, n, stream); });
-    k.fence();
 }
 
 }  // namespace
@@ -413,10 +437,6 @@ void reduceRows(const Kernels& k, const Bitmap& dst, const Bitmap& src, const de
                     std::uint32_t(ys.source), xs, scratch.data());
     }
 }
-
-// Below this many source pixels a second thread costs more than it saves.
-constexpr std::int64_t kBandedPixels = std::int64_t(1) << 20;
-constexpr int kBandsPerCore = 4;
 
 }  // namespace
 
