@@ -128,17 +128,17 @@ void giveBack(void* buffer)
 
 }  // namespace
 
-QImage uninitialisedImage(QSize size, QImage::Format format)
+QImage uninitialisedImage(QSize size, QImage::Format format, std::size_t slack)
 {
     if (size.isEmpty())
         return {};
     Keeper& keeper = Keeper::instance();
-    if (!keeper.keeping())
+    if (!keeper.keeping() && slack == 0)
         return QImage(size, format);
     // Rows padded to 32 bits, as Qt lays out the images it allocates.
     const qsizetype bits = QImage::toPixelFormat(format).bitsPerPixel();
     const qsizetype rowBytes = (bits * size.width() + 31) / 32 * 4;
-    const std::size_t bytes = std::size_t(rowBytes) * std::size_t(size.height());
+    const std::size_t bytes = std::size_t(rowBytes) * std::size_t(size.height()) + slack;
     Buffer buffer = keeper.take(bytes);
     if (!buffer.data && bytes >= kHugePage)
         buffer = mapHuge(bytes);

@@ -9,13 +9,16 @@
 // does not.
 #include <QImage>
 #include <QSize>
+#include <cstddef>
 
 namespace tarvex {
 
 // An image of this size and format whose pixels are whatever its buffer
 // held before: every pixel must be written before any is read. A null
-// image when the size is empty or the memory is not there.
-QImage uninitialisedImage(QSize size, QImage::Format format = QImage::Format_RGB32);
+// image when the size is empty or the memory is not there. Its buffer has
+// `slack` bytes more after the last row, for a decode that unpacks its
+// data in place from the buffer's end.
+QImage uninitialisedImage(QSize size, QImage::Format format = QImage::Format_RGB32, std::size_t slack = 0);
 
 // While one of these lives, the buffers of images made by
 // uninitialisedImage are kept when the last copy of their image goes, up

@@ -10,6 +10,7 @@
 #include "plain_bitmap.h"
 #include "file_names.h"
 #include "plain_jpeg.h"
+#include "plain_png.h"
 
 #include <algorithm>
 #include <atomic>
@@ -299,6 +300,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
         image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
     else if (format == "jpeg" && reader.transformation() == QImageIOHandler::TransformationNone)
         image = readPlainJpeg(file.handle(), kMaxPictureBytes);
+    else if (format == "png" && reader.transformation() == QImageIOHandler::TransformationNone)
+        image = readPlainPng(file.handle(), fileSize, kMaxPictureBytes);
     if (image.isNull() && (!reader.read(&image) || image.isNull())) {
         result.failure = readerFailure(reader.error());
         return result;

@@ -1,9 +1,11 @@
 // libFuzzer target: any bytes, written to a file, go through the picture
-// loader (our own header checks and plain BMP and JPEG readers, then Qt's
-// BMP, JPEG, PNG, TIFF and WebP readers). Whatever it is given, it must
-// return a 32-bit picture of a sane size or a reason, and never crash or
-// touch memory it does not own. What either plain reader takes, it must
-// read to Qt's reader's pixels.
+// loader (our own header checks and plain BMP, JPEG and PNG readers, then
+// Qt's BMP, JPEG, PNG, TIFF and WebP readers). Whatever it is given, it
+// must return a 32-bit picture of a sane size or a reason, and never crash
+// or touch memory it does not own. What a plain reader takes, it must read
+// to Qt's reader's pixels. PNG chunks carry CRCs that random changes
+// almost never keep right, so a PNG is also given to the plain reader with
+// its CRCs made right, to reach the decode behind them.
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,12 +13,72 @@
 #include "workspace/picture_file.h"
 #include "workspace/plain_bitmap.h"
 #include "workspace/plain_jpeg.h"
+#include "workspace/plain_png.h"
+
+#include <zlib.h>
 
 using namespace tarvex;
 
 namespace {
 
 QTemporaryDir* scratch = nullptr;
+
+QString writeInput(const QString& name, const QByteArray& bytes)
+{
+    const QString path = scratch->filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        __builtin_trap();
+    return path;
+}
+
+// The PNG with every whole chunk's CRC made right.
+QByteArray withRightCrcs(QByteArray png)
+{
+    auto* bytes = reinterpret_cast<uchar*>(png.data());
+    for (qsizetype at = 8; at + 12 <= png.size();) {
+        const quint32 length = quint32(bytes[at]) << 24 | quint32(bytes[at + 1]) << 16 | quint32(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length > quint32(png.size() - at - 12))
+            break;
+        const uLong crc = crc32(0, bytes + at + 4, uInt(length + 4));
+        for (int k = 0; k < 4; ++k)
+            bytes[at + 8 + qsizetype(length) + k] = uchar(crc >> (24 - 8 * k));
+        at += 12 + qsizetype(length);
+    }
+    return png;
+}
+
+// Qt's reading of a PNG in the loader's form: premultiplied where some
+// pixel is not opaque, RGB32 otherwise. Only files without colour
+// management get here, so no colour conversion is due.
+QImage qtWorkingPng(const QByteArray& bytes)
+{
+    const QImage image = QImage::fromData(bytes, "png");
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) != 255)
+                return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+// The plain PNG reader's picture of the file equals Qt's, where Qt's
+// reader reads it: libpng refuses some damage (a zlib window smaller than
+// the data's distances) that the plain reader reads past.
+void checkPlainPng(const QByteArray& bytes)
+{
+    QFile file(writeInput(QStringLiteral("input.png"), bytes));
+    if (!file.open(QIODevice::ReadOnly))
+        __builtin_trap();
+    const QImage plain = readPlainPng(file.handle(), file.size(), kMaxPictureBytes);
+    if (plain.isNull())
+        return;
+    if (plain.format() != QImage::Format_RGB32 && plain.format() != QImage::Format_ARGB32_Premultiplied)
+        __builtin_trap();
+    const QImage qt = qtWorkingPng(bytes);
+    if (!qt.isNull() && plain != qt)
+        __builtin_trap();  // a plain PNG read differently from Qt's reader
+}
 
 }  // namespace
 
@@ -30,17 +92,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QString path = scratch->filePath(QStringLiteral("input"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            __builtin_trap();
-        file.write(reinterpret_cast<const char*>(data), qint64(size));
-    }
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString path = writeInput(QStringLiteral("input"), bytes);
     const LoadResult loaded = loadPicture(path);
     if (loaded.picture) {
         const QImage& p = *loaded.picture;
-        if (p.isNull() || p.format() != QImage::Format_RGB32 || qint64(p.sizeInBytes()) > kMaxPictureBytes)
+        const bool working = p.format() == QImage::Format_RGB32 || p.format() == QImage::Format_ARGB32_Premultiplied;
+        if (p.isNull() || !working || qint64(p.sizeInBytes()) > kMaxPictureBytes)
             __builtin_trap();
     } else if (loaded.failure.isEmpty()) {
         __builtin_trap();  // refused without a reason
@@ -49,11 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file.open(QIODevice::ReadOnly))
         __builtin_trap();
     const QImage plain = readPlainBitmap(file.handle(), file.peek(64), file.size(), kMaxPictureBytes);
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     if (!plain.isNull() && (!loaded.picture || plain != QImage::fromData(bytes, "bmp").convertToFormat(QImage::Format_RGB32)))
         __builtin_trap();  // a plain bitmap read differently from Qt's reader
     const QImage jpeg = readPlainJpeg(file.handle(), kMaxPictureBytes);
     if (!jpeg.isNull() && jpeg != QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32))
         __builtin_trap();  // a plain JPEG read differently from Qt's reader (which does not turn it here)
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n")) {
+        checkPlainPng(bytes);
+        checkPlainPng(withRightCrcs(bytes));
+    }
     return 0;
 }

@@ -49,5 +49,13 @@ int main(int argc, char** argv)
     }
     QImage paletted = image.convertToFormat(QImage::Format_Indexed8);
     ok = ok && write(dir, QStringLiteral("bmp-8bit"), encode(paletted, "bmp"));
+    // PNGs with alpha, as frames and logos come: RGBA, and a palette with
+    // alphas.
+    QImage clear = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            clear.setPixel(x, y, (clear.pixel(x, y) & 0x00ffffffu) | quint32(x * 40) << 24);
+    ok = ok && write(dir, QStringLiteral("png-alpha"), encode(clear, "png"));
+    ok = ok && write(dir, QStringLiteral("png-palette-alpha"), encode(clear.convertToFormat(QImage::Format_Indexed8), "png"));
     return ok ? 0 : 1;
 }
