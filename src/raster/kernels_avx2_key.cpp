@@ -39,12 +39,15 @@ void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool 
 // or all at or beyond `outer` (opaque) need no arithmetic, which is nearly
 // every group of a frame: only its window's edge is partly see-through.
 struct SoftKey8 {
-    __m256i key, rgb, inner, innerBytes, outerLess1Bytes, byteSpread, zero, bias, m257, m255;
+    __m256i key, inner, innerBytes, outerLess1Bytes, byteSpread, zero, bias, m257, m255;
     __m256 scale;
 
+    // The limits have 255 in the alpha byte, so no alpha difference ever
+    // passes one: the alpha byte counts for nothing without a mask.
     explicit SoftKey8(const SoftKeyRow& k)
-        : key(_mm256_set1_epi32(int(k.key))), rgb(_mm256_set1_epi32(0x00ffffff)), inner(_mm256_set1_epi32(k.inner)),
-          innerBytes(_mm256_set1_epi8(char(k.inner))), outerLess1Bytes(_mm256_set1_epi8(char(k.outer - 1))),
+        : key(_mm256_set1_epi32(int(k.key))), inner(_mm256_set1_epi32(k.inner)),
+          innerBytes(_mm256_set1_epi32(int(0xff000000u | 0x010101u * std::uint32_t(k.inner)))),
+          outerLess1Bytes(_mm256_set1_epi32(int(0xff000000u | 0x010101u * std::uint32_t(k.outer - 1)))),
           byteSpread(_mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12,  //
                                       0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12)),
           zero(_mm256_setzero_si256()), bias(_mm256_set1_epi16(128)), m257(_mm256_set1_epi16(257)),
@@ -52,13 +55,14 @@ struct SoftKey8 {
     {
     }
 
-    // Each channel's distance from the key's, the alpha byte zero.
+    // Each channel's distance from the key's (the alpha byte's too, which
+    // the limits and `distances` leave out).
     __m256i differences(__m256i s) const
     {
-        return _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(s, key), _mm256_subs_epu8(key, s)), rgb);
+        return _mm256_or_si256(_mm256_subs_epu8(s, key), _mm256_subs_epu8(key, s));
     }
 
-    // Each pixel's distance: its largest channel difference.
+    // Each pixel's distance: its largest colour channel difference.
     static __m256i distances(__m256i diff)
     {
         const __m256i m = _mm256_max_epu8(diff, _mm256_max_epu8(_mm256_srli_epi32(diff, 8), _mm256_srli_epi32(diff, 16)));
@@ -95,12 +99,13 @@ struct SoftKey8 {
     // see-through when no channel is past `inner`, opaque when every pixel
     // has a channel at or past `outer`.
     enum class Kind { SeeThrough, Opaque, Mixed };
-    static Kind kind(__m256i diff, const SoftKey8& k)
+    static Kind kind(__m256i diff, __m256i innerBytes, __m256i outerLess1Bytes)
     {
-        if (_mm256_testz_si256(_mm256_subs_epu8(diff, k.innerBytes), _mm256_subs_epu8(diff, k.innerBytes)))
+        const __m256i pastInner = _mm256_subs_epu8(diff, innerBytes);
+        if (_mm256_testz_si256(pastInner, pastInner))
             return Kind::SeeThrough;
-        const __m256i near = _mm256_cmpeq_epi8(_mm256_subs_epu8(diff, k.outerLess1Bytes), _mm256_setzero_si256());
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(near, _mm256_set1_epi32(-1))) == 0)
+        const __m256i pastOuter = _mm256_subs_epu8(diff, outerLess1Bytes);  // not 0 where a channel is at or past outer
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(pastOuter, _mm256_setzero_si256())) == 0)
             return Kind::Opaque;
         return Kind::Mixed;
     }
@@ -112,7 +117,7 @@ void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRo
     const bool inPlace = u == d;
     const auto eight = [&](const Pixel* sp, const Pixel* up) {
         const __m256i sv = load(sp), dist = k.differences(sv);
-        switch (SoftKey8::kind(dist, k)) {
+        switch (SoftKey8::kind(dist, k.innerBytes, k.outerLess1Bytes)) {
         case SoftKey8::Kind::Opaque: return sv;
         case SoftKey8::Kind::SeeThrough: return load(up);
         case SoftKey8::Kind::Mixed: break;
@@ -130,10 +135,14 @@ void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRo
         forRow(d, n, true, [&](int i) { return eight(s + i, u + i); }, one);
         return;
     }
+    // The tests' constants in locals of the loop, which the compiler then
+    // keeps in registers rather than reloading from the key each time.
+    const __m256i innerBytes = k.innerBytes, outerLess1Bytes = k.outerLess1Bytes, keyv = k.key;
     int i = 0;
     for (; i + kLanes <= n; i += kLanes) {
-        const __m256i sv = load(s + i), dist = k.differences(sv);
-        const SoftKey8::Kind kind = SoftKey8::kind(dist, k);
+        const __m256i sv = load(s + i);
+        const __m256i dist = _mm256_or_si256(_mm256_subs_epu8(sv, keyv), _mm256_subs_epu8(keyv, sv));
+        const SoftKey8::Kind kind = SoftKey8::kind(dist, innerBytes, outerLess1Bytes);
         if (kind == SoftKey8::Kind::SeeThrough && inPlace)
             continue;  // all see-through: the destination stays untouched
         store(d + i, kind == SoftKey8::Kind::Opaque       ? sv
