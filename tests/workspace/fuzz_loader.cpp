@@ -14,6 +14,7 @@
 #include "workspace/plain_bitmap.h"
 #include "workspace/plain_jpeg.h"
 #include "workspace/plain_png.h"
+#include "qt_png.h"
 
 #include <zlib.h>
 
@@ -48,20 +49,6 @@ QByteArray withRightCrcs(QByteArray png)
     return png;
 }
 
-// Qt's reading of a PNG in the loader's form: premultiplied where some
-// pixel is not opaque, RGB32 otherwise. Only files without colour
-// management get here, so no colour conversion is due.
-QImage qtWorkingPng(const QByteArray& bytes)
-{
-    const QImage image = QImage::fromData(bytes, "png");
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y)
-        for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(argb.pixel(x, y)) != 255)
-                return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
 // The plain PNG reader's picture of the file equals Qt's, where Qt's
 // reader reads it: libpng refuses some damage (a zlib window smaller than
 // the data's distances) that the plain reader reads past.
@@ -75,7 +62,7 @@ void checkPlainPng(const QByteArray& bytes)
         return;
     if (plain.format() != QImage::Format_RGB32 && plain.format() != QImage::Format_ARGB32_Premultiplied)
         __builtin_trap();
-    const QImage qt = qtWorkingPng(bytes);
+    const QImage qt = testing::qtWorkingPng(bytes);
     if (!qt.isNull() && plain != qt)
         __builtin_trap();  // a plain PNG read differently from Qt's reader
 }

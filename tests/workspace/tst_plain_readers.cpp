@@ -3,13 +3,13 @@
 // pictures decoded and drawn into buffers that held other pictures before.
 #include <QtTest>
 
-#include <QColorSpace>
 #include <QImageWriter>
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
 #include <png.h>
 
+#include "qt_png.h"
 #include "test_support.h"
 #include "raster/raster.h"
 #include "workspace/image_buffers.h"
@@ -178,24 +178,6 @@ QByteArray pngBytes(const PngKind& kind)
     return bytes;
 }
 
-// Qt's reading of a PNG, in the loader's working form: in sRGB,
-// premultiplied where some pixel is not opaque, RGB32 otherwise.
-QImage qtWorkingPng(const QByteArray& bytes)
-{
-    QImage image = QImage::fromData(bytes, "png");
-    if (image.isNull())
-        return image;
-    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    image.setColorSpace(QColorSpace());
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y)
-        for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(argb.pixel(x, y)) != 255)
-                return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
 }  // namespace
 
 class TestPlainReaders : public QObject {
@@ -321,8 +303,8 @@ private slots:
                     const QString what = QStringLiteral("type %1, filters %2, %3x%4")
                                              .arg(type).arg(filter).arg(size.width()).arg(size.height());
                     QVERIFY2(!plain.isNull(), qPrintable(what));
-                    QVERIFY2(plain == qtWorkingPng(bytes), qPrintable(what));
-                    QCOMPARE(plain.format(), qtWorkingPng(bytes).format());
+                    QVERIFY2(plain == testing::qtWorkingPng(bytes), qPrintable(what));
+                    QCOMPARE(plain.format(), testing::qtWorkingPng(bytes).format());
                 }
             }
         }
@@ -334,7 +316,7 @@ private slots:
         QVERIFY(buffer.open(QIODevice::WriteOnly) && opaque.save(&buffer, "png"));
         const QImage plain = plainPng(bytes);
         QCOMPARE(plain.format(), QImage::Format_RGB32);
-        QCOMPARE(plain, qtWorkingPng(bytes));
+        QCOMPARE(plain, testing::qtWorkingPng(bytes));
         QCOMPARE(plain.dotsPerMeterX(), 5905);
         QCOMPARE(plain.dotsPerMeterY(), 2000);
     }
@@ -370,7 +352,7 @@ private slots:
         for (const auto& c : cases) {
             QVERIFY2(plainPng(c.bytes).isNull(), c.what);
             const LoadResult loaded = loadPicture(write(QStringLiteral("other.png"), c.bytes));
-            const QImage qt = qtWorkingPng(c.bytes);
+            const QImage qt = testing::qtWorkingPng(c.bytes);
             QVERIFY2(bool(loaded.picture) == !qt.isNull(), c.what);
             if (loaded.picture)
                 QVERIFY2(*loaded.picture == qt, c.what);
