@@ -278,26 +278,11 @@ RawRun runRaw(std::vector<QByteArray> words, const QByteArray& errors = "/dev/nu
 // usage; -1 when it did not end with status 0.
 long peakMemoryOf(const QStringList& arguments)
 {
-    std::vector<QByteArray> words{QByteArray(TARVEX_BATCH)};
+    std::vector<QByteArray> words;
     for (const QString& a : arguments)
         words.push_back(QFile::encodeName(a));
-    std::vector<char*> argv;
-    for (QByteArray& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int nowhere = ::open("/dev/null", O_WRONLY);
-        ::dup2(nowhere, STDOUT_FILENO);
-        ::dup2(nowhere, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return usage.ru_maxrss;
+    const RawRun run = runRaw(std::move(words));
+    return run.status == 0 ? run.peakKiB : -1;
 }
 
 QStringList files(const QString& folder)
