@@ -26,7 +26,7 @@
 #include "view/live_blend.h"
 #include "view/shown_image.h"
 #include "workspace/picture_commands.h"
-#include "workspace/result_file.h"
+#include "formats/result_file.h"
 
 using namespace tarvex;
 

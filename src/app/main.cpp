@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "icons.h"
-#include "workspace/file_names.h"
-#include "workspace/leftovers.h"
+#include "storage/file_names.h"
+#include "storage/leftovers.h"
 #include "shell.h"
 
 namespace {

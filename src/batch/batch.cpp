@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "imaging/image_commands.h"
-#include "workspace/file_names.h"
-#include "workspace/staged_file.h"
-#include "workspace/image_buffers.h"
+#include "storage/file_names.h"
+#include "storage/staged_file.h"
+#include "formats/image_buffers.h"
 #include "workspace/picture_commands.h"
-#include "workspace/picture_file.h"
-#include "workspace/save_name.h"
+#include "formats/picture_file.h"
+#include "storage/save_name.h"
 
 namespace tarvex::batch {
 

@@ -9,8 +9,8 @@
 #include <functional>
 #include <optional>
 
-#include "workspace/picture_file.h"
-#include "workspace/result_file.h"
+#include "formats/picture_file.h"
+#include "formats/result_file.h"
 #include "workspace/surface.h"
 
 namespace tarvex::batch {

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "batch.h"
-#include "workspace/file_names.h"
-#include "workspace/leftovers.h"
+#include "storage/file_names.h"
+#include "storage/leftovers.h"
 #include "command_line.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <QImageReader>
 
 #include "plain_bitmap.h"
-#include "file_names.h"
 #include "plain_jpeg.h"
 #include "plain_png.h"
+#include "storage/file_names.h"
 
 #include <algorithm>
 #include <atomic>
@@ -376,12 +376,6 @@ Picture flattened(const Picture& picture)
     raster::AlphaBlend(under, 0, 0, under.width, under.height, over, 0, 0, over.width, over.height,
                        raster::packBlendFunction(0, 0, 255, raster::AC_SRC_ALPHA));
     return std::make_shared<const QImage>(std::move(opaque));
-}
-
-bool entryExists(const QString& path)
-{
-    struct stat st {};
-    return ::lstat(fileNameBytes(path).constData(), &st) == 0;
 }
 
 }  // namespace tarvex

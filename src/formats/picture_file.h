@@ -1,13 +1,13 @@
 #pragma once
 // Reading pictures from files, with the reasons a person needs when that
-// fails, and the existence test of the saved names.
+// fails.
 #include <QSize>
 #include <QString>
 #include <functional>
 #include <memory>
 
+#include "picture.h"
 #include "result_file.h"
-#include "surface.h"
 
 namespace tarvex {
 
@@ -52,9 +52,5 @@ bool usesAlpha(const QImage& image);
 // The picture laid over white where it has alpha, as an opaque RGB32
 // picture; an opaque picture is given back as it is.
 Picture flattened(const Picture& picture);
-
-// Whether any directory entry of exactly this name exists: a file, a folder,
-// a link (even one that leads nowhere). No wildcards.
-bool entryExists(const QString& path);
 
 }  // namespace tarvex

@@ -1,12 +1,16 @@
 #pragma once
-// BMP files' headers, and reading the plainest of these files ourselves:
-// 24-bit pixels, uncompressed, every row present. They are what this
-// program saves and what frames usually are, and Qt's reader takes several
-// times longer over them (it reads through small buffers and converts
-// pixel by pixel). Everything else is left to Qt's reader.
+// BMP files: their headers, reading the plainest of them ourselves, and
+// writing results as such. The plain kind is 24-bit pixels, uncompressed,
+// every row present. They are what this program saves and what frames
+// usually are, and Qt's reader takes several times longer over them (it
+// reads through small buffers and converts pixel by pixel). Everything
+// else is left to Qt's reader.
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 #include <optional>
+
+#include "storage/staged_file.h"
 
 namespace tarvex {
 
@@ -41,5 +45,12 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
 // Reads exactly `size` bytes at `offset` of the open file, by position
 // (its own position is left alone); false on a failure or an early end.
 bool readAt(int fd, char* to, qint64 size, qint64 offset);
+
+// The image as a 24-bit, bottom-up BMP file.
+ContentWriter bitmapContent(const QImage& image);
+
+// Writes the image as a BMP file under exactly `path`: a StagedFile offered
+// that one name.
+WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options = {});
 
 }  // namespace tarvex

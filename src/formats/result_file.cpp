@@ -1,5 +1,7 @@
 #include "result_file.h"
 
+#include "plain_bitmap.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>

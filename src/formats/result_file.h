@@ -8,7 +8,7 @@
 
 #include "jpeg_coding.h"
 #include "photo_metadata.h"
-#include "staged_file.h"
+#include "storage/staged_file.h"
 
 namespace tarvex {
 

@@ -1,5 +1,7 @@
 #include "file_names.h"
 
+#include <sys/stat.h>
+
 namespace tarvex {
 
 namespace {
@@ -80,6 +82,12 @@ QString shownFileName(const QString& name)
             shown += name[i];
     }
     return shown;
+}
+
+bool entryExists(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(fileNameBytes(path).constData(), &st) == 0;
 }
 
 }  // namespace tarvex

@@ -15,4 +15,8 @@ QByteArray fileNameBytes(const QString& name);
 // The name for a message: its odd bytes shown as \xNN.
 QString shownFileName(const QString& name);
 
+// Whether any directory entry of exactly this name exists: a file, a folder,
+// a link (even one that leads nowhere). No wildcards.
+bool entryExists(const QString& path);
+
 }  // namespace tarvex

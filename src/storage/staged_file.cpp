@@ -3,18 +3,11 @@
 #include "leftovers.h"
 #include "file_names.h"
 
-#include "raster/raster.h"
-
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QtEndian>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <vector>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -24,70 +17,6 @@
 namespace tarvex {
 
 namespace {
-
-// Writes all of data to fd; 0, or the errno of the failure.
-int writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return 0;
-}
-
-constexpr off_t kWritebackBytes = off_t(8) << 20;
-
-// Writes the image as a 24-bit, bottom-up BMP: the plain format every
-// reader knows, a quarter smaller than 32 bits and quick to pack.
-// Returns 0, or the errno of the failure.
-int writeBmp24(int fd, const QImage& source)
-{
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
-    const int width = image.width(), height = image.height();
-    const qint64 rowBytes = (qint64(width) * 3 + 3) / 4 * 4;
-    const qint64 dataBytes = rowBytes * height;
-    if (54 + dataBytes > 0xffffffffLL)
-        return EFBIG;
-    char header[54] = {'B', 'M'};
-    qToLittleEndian<quint32>(quint32(54 + dataBytes), header + 2);
-    qToLittleEndian<quint32>(54, header + 10);           // where the pixels start
-    qToLittleEndian<quint32>(40, header + 14);           // BITMAPINFOHEADER
-    qToLittleEndian<qint32>(width, header + 18);
-    qToLittleEndian<qint32>(height, header + 22);        // positive: bottom row first
-    qToLittleEndian<quint16>(1, header + 26);            // planes
-    qToLittleEndian<quint16>(24, header + 28);           // bits per pixel
-    qToLittleEndian<quint32>(quint32(dataBytes), header + 34);
-    qToLittleEndian<qint32>(3780, header + 38);          // 96 dots per inch
-    qToLittleEndian<qint32>(3780, header + 42);
-    if (const int error = writeAll(fd, header, sizeof header))
-        return error;
-    // Rows are packed into a buffer of about a megabyte and written in one
-    // go. Every few megabytes, and after the last row, the disk is asked to
-    // start writing what came before, so the sync at the end waits for
-    // little more than the tail, or for nothing when other work came first.
-    const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / std::max<qint64>(rowBytes, 1)));
-    std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, std::max(height, 1))), 0);
-    off_t written = sizeof header, flushed = 0;
-    for (int y = height - 1; y >= 0;) {
-        std::size_t used = 0;
-        for (int n = 0; n < rowsPerChunk && y >= 0; ++n, --y, used += std::size_t(rowBytes))
-            raster::PackBgr24(reinterpret_cast<std::uint8_t*>(chunk.data() + used),
-                              reinterpret_cast<const raster::Pixel*>(image.constScanLine(y)), width);
-        if (const int error = writeAll(fd, chunk.data(), used))
-            return error;
-        written += off_t(used);
-        if (written - flushed >= kWritebackBytes || y < 0) {
-            ::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
-            flushed = written;
-        }
-    }
-    return 0;
-}
 
 // A file descriptor closed when it goes out of scope.
 class Fd {
@@ -260,14 +189,23 @@ QString writeFailure(int error)
     }
 }
 
-ContentWriter bitmapContent(const QImage& image)
+int writeAll(int fd, const char* data, std::size_t size)
 {
-    // The image is let go as soon as it is written, before `whileWriting`
-    // runs: a caller that frees its pictures there really frees them.
-    return [image](int fd) mutable {
-        const QImage written = std::move(image);
-        return writeBmp24(fd, written);
-    };
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+void startWriteback(int fd, qint64 offset, qint64 length)
+{
+    ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
 }
 
 ContentWriter encodedContent(const QByteArray& bytes)
@@ -275,7 +213,7 @@ ContentWriter encodedContent(const QByteArray& bytes)
     return [bytes](int fd) {
         if (const int error = writeAll(fd, bytes.constData(), std::size_t(bytes.size())))
             return error;
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint: failures show at fsync
+        startWriteback(fd, 0, 0);
         return 0;
     };
 }
@@ -368,12 +306,6 @@ WriteResult StagedFile::nameAs(const QString& fileName)
                                         "confirmata (%1); dupa o cadere de curent numele ar putea lipsi")
                              .arg(writeFailure(synced));
     return result;
-}
-
-WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options)
-{
-    const QFileInfo target(path);
-    return StagedFile(bitmapContent(image), target.path(), options).nameAs(target.fileName());
 }
 
 }  // namespace tarvex

@@ -2,8 +2,8 @@
 // Writing a result file under a name that must not exist yet, durably and
 // never in part, with the true reason, in Romanian, when it cannot be done.
 #include <QByteArray>
-#include <QImage>
 #include <QString>
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -42,10 +42,16 @@ struct WriteOptions {
 // descriptor and returns 0, or the errno of the failure.
 using ContentWriter = std::function<int(int fd)>;
 
-// The image as a 24-bit, bottom-up BMP file.
-ContentWriter bitmapContent(const QImage& image);
 // Bytes already encoded.
 ContentWriter encodedContent(const QByteArray& bytes);
+
+// For content writers: writes all of `data` to `fd`, going on after an
+// interruption; 0, or the errno of the failure.
+int writeAll(int fd, const char* data, std::size_t size);
+// Asks the disk to start writing `length` bytes from `offset` (0: to the
+// end) now, so the sync before naming waits for little more than the
+// tail. A hint only: failures show at that sync.
+void startWriteback(int fd, qint64 offset, qint64 length);
 
 // A file written once and on the disk, waiting in its folder for a name
 // that does not exist yet. The data goes to a file without a name,
@@ -73,10 +79,6 @@ private:
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };
-
-// Writes the image as a BMP file under exactly `path`: a StagedFile offered
-// that one name.
-WriteResult writeBitmapNoReplace(const QImage& image, const QString& path, const WriteOptions& options = {});
 
 // The reason for a failed write with this errno, in Romanian.
 QString writeFailure(int error);

@@ -4,10 +4,10 @@
 #include <QFileInfo>
 #include <optional>
 
-#include "staged_file.h"
-#include "file_names.h"
-#include "picture_file.h"
-#include "save_name.h"
+#include "storage/staged_file.h"
+#include "storage/file_names.h"
+#include "formats/picture_file.h"
+#include "storage/save_name.h"
 
 namespace tarvex {
 

@@ -4,9 +4,9 @@
 #include <functional>
 #include <optional>
 
-#include "result_file.h"
-#include "staged_file.h"
-#include "picture_file.h"
+#include "formats/result_file.h"
+#include "storage/staged_file.h"
+#include "formats/picture_file.h"
 #include "prompts.h"
 #include "workspace.h"
 

@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "conversions.h"
-#include "image_buffers.h"
+#include "formats/image_buffers.h"
 
 namespace tarvex {
 
@@ -39,11 +39,6 @@ quint64 nextRevision()
 }
 
 }  // namespace
-
-raster::Bitmap pixelsOf(QImage& image)
-{
-    return view(image, image.isNull() ? nullptr : image.bits());
-}
 
 void Surface::touch()
 {

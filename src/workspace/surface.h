@@ -7,17 +7,13 @@
 #include <QString>
 #include <memory>
 
+#include "formats/picture.h"
 #include "raster/raster.h"
 
 namespace tarvex {
 
-using Picture = std::shared_ptr<const QImage>;  // decoded once, shared, never changed
-
 inline constexpr raster::Pixel kBlankColour = 0xfff0f0f0u;  // an empty box shows the control colour
 inline constexpr int kBorder = 2;
-
-// A 32-bit image's pixels as the raster primitives take them, writable.
-raster::Bitmap pixelsOf(QImage& image);
 
 class Surface {
 public:

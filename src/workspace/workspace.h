@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "conversions.h"
-#include "result_file.h"
+#include "formats/result_file.h"
 #include "surface.h"
 
 namespace tarvex {

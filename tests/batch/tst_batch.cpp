@@ -18,7 +18,7 @@
 #include "imaging/image_commands.h"
 #include "metadata_support.h"
 #include "test_support.h"
-#include "workspace/jpeg_coding.h"
+#include "formats/jpeg_coding.h"
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;

@@ -10,10 +10,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "workspace/picture_file.h"
-#include "workspace/plain_bitmap.h"
-#include "workspace/plain_jpeg.h"
-#include "workspace/plain_png.h"
+#include "formats/picture_file.h"
+#include "formats/plain_bitmap.h"
+#include "formats/plain_jpeg.h"
+#include "formats/plain_png.h"
 #include "qt_png.h"
 
 #include <zlib.h>

@@ -12,10 +12,10 @@
 #include "qt_png.h"
 #include "test_support.h"
 #include "raster/raster.h"
-#include "workspace/image_buffers.h"
-#include "workspace/picture_file.h"
-#include "workspace/plain_jpeg.h"
-#include "workspace/plain_png.h"
+#include "formats/image_buffers.h"
+#include "formats/picture_file.h"
+#include "formats/plain_jpeg.h"
+#include "formats/plain_png.h"
 
 using namespace tarvex;
 

@@ -12,8 +12,8 @@
 
 #include "metadata_support.h"
 #include "test_support.h"
-#include "workspace/jpeg_coding.h"
-#include "workspace/result_file.h"
+#include "formats/jpeg_coding.h"
+#include "formats/result_file.h"
 
 using namespace tarvex;
 using testing::addCameraMetadata;

@@ -3,8 +3,8 @@
 #include <QtTest>
 
 #include "workspace/conversions.h"
-#include "workspace/file_names.h"
-#include "workspace/save_name.h"
+#include "storage/file_names.h"
+#include "storage/save_name.h"
 
 using namespace tarvex;
 

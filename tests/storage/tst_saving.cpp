@@ -12,7 +12,8 @@
 #include <unistd.h>
 
 #include "test_support.h"
-#include "workspace/staged_file.h"
+#include "formats/plain_bitmap.h"
+#include "storage/staged_file.h"
 #include "workspace/picture_commands.h"
 
 using namespace tarvex;

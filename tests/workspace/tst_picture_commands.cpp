@@ -8,9 +8,9 @@
 
 #include "test_support.h"
 #include "workspace/picture_commands.h"
-#include "workspace/staged_file.h"
-#include "workspace/picture_file.h"
-#include "workspace/plain_bitmap.h"
+#include "storage/staged_file.h"
+#include "formats/picture_file.h"
+#include "formats/plain_bitmap.h"
 
 using namespace tarvex;
 
