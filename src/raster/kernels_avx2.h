@@ -124,6 +124,11 @@ struct Means {
     }
 };
 
+// How far ahead of the columns being summed each row is fetched into the
+// cache: a photo's rows are read side by side, more streams than the
+// processor's own prefetcher follows. Fetching past a row's end is harmless.
+constexpr int kPrefetchAhead = 384;
+
 // The families' row kernels, gathered into one table by kernels_avx2.cpp.
 void copyRow(Pixel* d, const Pixel* s, int n, bool stream);
 void mirrorRow(Pixel* d, const Pixel* s, int n, bool stream);
@@ -139,6 +144,10 @@ void keyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, Pixel keyRgb, bool 
 void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRow& key, bool stream);
 void reduceRowAt(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
                  std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch);
+// The area reduction's short path, for sums that fit 16-bit lanes: false,
+// doing nothing, when they would not.
+bool reduceRowShort(Pixel* d, const Pixel* const* rows, const std::int32_t* weights, int count, int width,
+                    std::uint32_t rowTotal, const AreaSpans& columns, std::uint32_t* scratch);
 
 }  // namespace tarvex::raster::detail::avx2
 
