@@ -59,16 +59,22 @@ inline QRectF frameWindow(int width, int height)
     return QRectF(width * 0.15, height * 0.15, width * 0.7, height * 0.7);
 }
 
-// A frame as people make them: a textured border, with no colour near pure
-// green, around a rounded window of the key colour drawn with smooth edges.
-inline QImage texturedFrame(int width, int height, QRgb key = qRgb(0, 255, 0))
+// The brown of the frames below at (x, y): no green above red or blue.
+inline QRgb brownArt(int x, int y)
+{
+    const int t = (x * 13 + y * 7) % 60;
+    return qRgb(140 + t, 40 + t / 2, 90 + t);
+}
+
+// A frame as people make them: a textured border (brown unless `art`
+// says otherwise), around a rounded window of the key colour drawn with
+// smooth edges.
+inline QImage texturedFrame(int width, int height, QRgb key = qRgb(0, 255, 0), QRgb (*art)(int, int) = brownArt)
 {
     QImage frame(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int t = (x * 13 + y * 7) % 60;
-            frame.setPixel(x, y, qRgb(140 + t, 40 + t / 2, 90 + t));
-        }
+        for (int x = 0; x < width; ++x)
+            frame.setPixel(x, y, art(x, y));
     QPainter p(&frame);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -104,6 +110,23 @@ inline QImage featheredFrame(int width, int height)
 inline QRect ornament(int width, int height)
 {
     return QRectF(width * 0.02, height * 0.02, width * 0.08, height * 0.08).toAlignedRect().adjusted(1, 1, -1, -1);
+}
+
+// How far a colour leans toward a key's hue: the least of the channels in
+// which the key is high (128 or more) less the most of those in which it is
+// low. For pure green, green less the larger of red and blue. A key colour
+// that shows in a result leans it.
+inline int leanTowardKey(QRgb p, QRgb key)
+{
+    int least = 255, most = 0;
+    for (int c = 0; c < 3; ++c) {
+        const int pc = int((p >> (8 * c)) & 0xffu);
+        if (((key >> (8 * c)) & 0xffu) >= 128)
+            least = std::min(least, pc);
+        else
+            most = std::max(most, pc);
+    }
+    return least - most;
 }
 
 inline QString writePicture(const QDir& dir, const QString& name, const QImage& image, const char* format = "bmp")

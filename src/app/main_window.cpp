@@ -50,8 +50,8 @@ void MainWindow::setMixingMode(bool mixing)
     toolbar2_->setVisible(!mixing);
     toolbar1_->raise();
     toolbar2_->raise();
-    keyToleranceLabel_->setVisible(!mixing);
-    keyTolerance_->setVisible(!mixing);
+    keyToleranceLabel_->setVisible(ws_.frameIsKeyed());
+    keyTolerance_->setVisible(ws_.frameIsKeyed());
     describeBoxes();
 }
 
@@ -169,9 +169,8 @@ void MainWindow::render()
     placeAll(true);
     label1_->setVisible(ws_.Label1.Visible);
     hscroll1_->setVisible(ws_.HScroll1.Visible);
-    const bool framing = ws_.MixMode != kTrue;
-    keyToleranceLabel_->setVisible(framing);
-    keyTolerance_->setVisible(framing);
+    keyToleranceLabel_->setVisible(ws_.frameIsKeyed());
+    keyTolerance_->setVisible(ws_.frameIsKeyed());
     if (keyTolerance_->value() != ws_.KeyTolerance) {
         const QSignalBlocker quiet(keyTolerance_);
         keyTolerance_->setValue(ws_.KeyTolerance);

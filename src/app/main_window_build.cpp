@@ -4,6 +4,7 @@
 #include "main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QFileDialog>
 #include <QLabel>
@@ -204,6 +205,13 @@ void MainWindow::buildToleranceControl(QWidget* client)
 {
     keyToleranceLabel_ = new QLabel(text(mainTexts::kToleranceLabel), client);
     keyToleranceLabel_->setObjectName(QStringLiteral("LabelKeyTolerance"));
+    // On a face of its own, in the style's colours for labels: the blue
+    // client area behind it would leave its black text hard to read.
+    QPalette face = keyToleranceLabel_->palette();
+    const QPalette style = QApplication::palette(keyToleranceLabel_);
+    face.setColor(QPalette::Window, style.color(QPalette::Window));
+    face.setColor(QPalette::WindowText, style.color(QPalette::WindowText));
+    keyToleranceLabel_->setPalette(face);
     keyToleranceLabel_->setAutoFillBackground(true);
     keyToleranceLabel_->setAlignment(Qt::AlignCenter);
     const int labelWidth = std::max(170, keyToleranceLabel_->sizeHint().width() + 8);

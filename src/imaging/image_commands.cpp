@@ -112,7 +112,9 @@ std::uint32_t ImageCommands::frameKeyColour() const
 raster::SoftKey ImageCommands::frameKey() const
 {
     const int tolerance = ws_.keyTolerance();
-    return {frameKeyColour(), tolerance / 2, tolerance};
+    // Half the tolerance is the noise limit: a tolerance of 1 is still the
+    // exact key.
+    return {frameKeyColour(), tolerance / 2};
 }
 
 namespace {

@@ -7,12 +7,7 @@
 
 namespace tarvex::raster::detail {
 
-// A soft key as the row kernels take it: the key with an opaque alpha
-// byte, and the alpha ramp between the two distances.
-struct SoftKeyRow {
-    Pixel key;  // 0xffRRGGBB
-    int inner, outer;
-};
+using SoftKeyRow = pixel::SoftKeyLimits;
 
 struct Kernels {
     void (*copy)(Pixel* d, const Pixel* s, int n, bool stream);
@@ -34,7 +29,7 @@ struct Kernels {
     // premultiplied, sa its alpha; u may be d itself, where at full
     // opacity clear pixels are not written.
     void (*over)(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);
-    // Every channel of d becomes pixel::softKeyed(s, key, u, alpha of s);
+    // Every channel of d becomes pixel::softKeyed(s, key, u, pixel::softAlpha(s));
     // u may be d itself (then without streaming).
     void (*softKey)(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRow& key, bool stream);
     // Orders streamed stores before anything that follows.

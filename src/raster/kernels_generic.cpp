@@ -83,7 +83,7 @@ void softKeyRow(Pixel* d, const Pixel* s, const Pixel* u, int n, const SoftKeyRo
 {
     for (int k = 0; k < n; ++k) {
         const Pixel sp = s[k];
-        const auto alpha = unsigned(pixel::softAlpha(pixel::keyDistance(sp, key.key), key.inner, key.outer));
+        const unsigned alpha = pixel::softAlpha(sp, key);
         if (alpha == 255 || alpha == 0) {
             d[k] = alpha ? sp : u[k];
             continue;

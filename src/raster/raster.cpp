@@ -3,6 +3,7 @@
 // path when none is.
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "dispatch.h"
 
@@ -173,14 +174,31 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
     return true;
 }
 
-namespace {
-
-detail::SoftKeyRow softKeyRow(const SoftKey& key)
+pixel::SoftKeyLimits pixel::softKeyLimits(const SoftKey& key)
 {
-    return {fromColorRef(key.colour), key.inner, key.outer};
+    SoftKeyLimits l;
+    l.key = fromColorRef(key.colour);
+    l.noise = std::clamp(key.noise, 0, 255);
+    const double share = std::clamp(key.opaqueShare, 1.0 / 512, 1.0);
+    for (int c = 0; c < 3; ++c) {
+        const int kc = int((l.key >> (8 * c)) & 0xffu);
+        for (int up = 0; up < 2; ++up) {
+            const int range = up ? 255 - kc : kc;
+            if (range <= l.noise) {
+                l.opaqueAt[c][up] = 256;
+                l.scale[c][up] = 0;
+                continue;
+            }
+            l.opaqueAt[c][up] = int(std::ceil(l.noise + share * (range - l.noise)));
+            l.scale[c][up] = 1.0f / float(range - l.noise);
+        }
+        const Pixel byte = 0xffu << (8 * c);
+        (kc >= 128 ? l.high : l.low) |= byte;
+    }
+    l.lean = std::clamp(key.lean, 0, 255);
+    l.checksLean = l.high != 0 && l.low != 0 && leanOf(l.key, l) > l.lean;
+    return l;
 }
-
-}  // namespace
 
 bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bitmap& src, int xs, int ys, int ws,
                     int hs, const SoftKey& key)
@@ -195,7 +213,7 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
     const Mapping m = mapRect(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src);
     if (m.empty())
         return true;
-    const detail::SoftKeyRow row = softKeyRow(key);
+    const SoftKeyRow row = pixel::softKeyLimits(key);
     forEachSampledRow(*k, dst, src, m, classify(m.x.source),
                       [&](int, Pixel* d, const Pixel* s, int n) { k->softKey(d, s, d, n, row, false); });
     return true;
@@ -218,7 +236,7 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
             BitBlt(dst, 0, 0, under.width, under.height, under, 0, 0);
         return TransparentBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs, key);
     }
-    const detail::SoftKeyRow row = softKeyRow(key);
+    const SoftKeyRow row = pixel::softKeyLimits(key);
     drawOver(*k, dst, under, src, m,
              [&](Pixel* d, const Pixel* s, const Pixel* u, int n, bool stream) { k->softKey(d, s, u, n, row, stream); });
     return true;

@@ -103,23 +103,37 @@ bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, 
                         int xs, int ys, int ws, int hs, ColorRef key);
 
 // A colour key with a tolerance, for frames whose key colour a lossy file
-// has blurred: colour to alpha. A sample p's distance from the key is the
-// largest difference of one channel, d = max(|pr - kr|, |pg - kg|, |pb - kb|)
-// (the same for dark and light keys, and the measure in which lossy coding
-// errs). Its alpha is 0 for d <= inner, 255 for d >= outer, and between
-//     alpha = rint(float(d - inner) * (255.0f / float(outer - inner)))
-// (single precision, halves to even). The key's share is taken out of the
-// sample's colour and the rest laid over the destination u: every channel,
-// alpha included, becomes
+// has blurred and mixed into the frame's edge: colour to alpha that
+// unmixes. A sample p is read as a mix a * c + (1 - a) * k of the key k and
+// a colour c of the frame's own. On each channel its distance from the key
+// beyond the noise limit t, over the largest such distance possible in
+// that direction,
+//     e = max(|p - k| - t, 0) / (R - t),  R = 255 - k where p > k, k where p < k
+// (0 where R <= t), is the share of c that channel needs; the largest e
+// of the three is the smallest opacity that explains the sample. So a
+// sample within t of the key on every channel (compression noise) is
+// see-through, and one that is a mix is laid at just its share. A channel
+// whose distance reaches the opaque share s of its range,
+//     |p - k| >= ceil(t + s * (R - t)),
+// makes the sample opaque: the frame's own art, which lies far from the
+// key, is laid as it is. Otherwise
+//     alpha = rint(255.0f * max(float(max(|p - k| - t, 0)) * (1.0f / float(R - t))))
+// (single precision, halves to even). The key's share is then taken out
+// and the rest laid over the destination u: every channel, alpha
+// included, becomes
 //     round((min(max(255 * p - (255 - alpha) * k, 0), 255 * alpha) + (255 - alpha) * u) / 255),
-// which is u at alpha 0 and p at alpha 255. The key's own high byte counts
-// as 255 in the alpha channel. A key with inner >= outer is exact:
-// TransparentBlt's rule.
+// which is p + (1 - alpha / 255) * (u - k): the key replaced by the
+// destination in the proportion it was mixed in; u at alpha 0 and p at
+// alpha 255. The key's own high byte counts as 255 in the alpha channel. A
+// key with no noise limit (t = 0) is exact: TransparentBlt's rule.
+inline constexpr double kOpaqueShare = 0.35;
+inline constexpr int kLeanLimit = 24;
 struct SoftKey {
     ColorRef colour = 0;
-    int inner = 0;  // 0 <= inner < outer <= 255
-    int outer = 0;
-    bool exact() const { return inner >= outer || outer <= 1; }
+    int noise = 0;                      // t, 0..254
+    double opaqueShare = kOpaqueShare;  // s, in (0, 1]
+    int lean = kLeanLimit;              // 0..255
+    bool exact() const { return noise <= 0; }
 };
 
 // TransparentBlt with a soft key; same clipping and refusals.
@@ -167,24 +181,55 @@ constexpr unsigned over(unsigned s, unsigned sa, unsigned d, unsigned a)
     const unsigned v = (255 * s * a + d * (65025 - sa * a) + 32512) / 65025;
     return v < 255 ? v : 255;
 }
-// The soft key's alpha for a distance d from the key.
-inline int softAlpha(int d, int inner, int outer)
+// What a soft key's every sample is judged by, worked out once: per
+// colour channel (blue, green, red: the byte order of a pixel) and
+// direction (index 1 where the sample is above the key), the distance at
+// which the sample is opaque (256: never) and 1 / (R - t) (0 where R <= t).
+struct SoftKeyLimits {
+    Pixel key = 0;  // 0xffRRGGBB
+    int noise = 0;
+    int opaqueAt[3][2] = {};
+    float scale[3][2] = {};
+    // The key's hue, for keys that have one: its high channels (>= 128)
+    // as 0xff bytes in `high`, its low ones in `low`. A sample leans toward
+    // the key by the least of its high channels less the most of its low
+    // ones; one that leans by more than `lean` is never taken as opaque.
+    // A key that has no hue (grey, white, black: one of the two empty) or
+    // barely leans itself has `checksLean` false.
+    Pixel high = 0, low = 0;
+    int lean = 255;
+    bool checksLean = false;
+};
+SoftKeyLimits softKeyLimits(const SoftKey& key);
+// How far p leans toward the key's hue: the least of its high channels
+// less the most of its low ones.
+inline int leanOf(Pixel p, const SoftKeyLimits& l)
 {
-    if (d <= inner)
-        return 0;
-    if (d >= outer)
-        return 255;
-    return int(std::lrintf(float(d - inner) * (255.0f / float(outer - inner))));
-}
-// The soft key's distance of pixel p from the key's red, green and blue.
-constexpr int keyDistance(Pixel p, Pixel keyRgb)
-{
-    int d = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
-        const int c = int((p >> shift) & 0xffu) - int((keyRgb >> shift) & 0xffu);
-        d = std::max(d, c < 0 ? -c : c);
+    int least = 255, most = 0;
+    for (int c = 0; c < 3; ++c) {
+        const int pc = int((p >> (8 * c)) & 0xffu);
+        if ((l.high >> (8 * c)) & 1u)
+            least = std::min(least, pc);
+        if ((l.low >> (8 * c)) & 1u)
+            most = std::max(most, pc);
     }
-    return d;
+    return least - most;
+}
+// The soft key's alpha of sample p.
+inline unsigned softAlpha(Pixel p, const SoftKeyLimits& l)
+{
+    float e = 0;
+    bool opaque = false;
+    for (int c = 0; c < 3; ++c) {
+        const int pc = int((p >> (8 * c)) & 0xffu), kc = int((l.key >> (8 * c)) & 0xffu);
+        const int up = pc > kc ? 1 : 0;
+        const int distance = up ? pc - kc : kc - pc;
+        opaque = opaque || distance >= l.opaqueAt[c][up];
+        e = std::max(e, float(std::max(distance - l.noise, 0)) * l.scale[c][up]);
+    }
+    if (opaque && (!l.checksLean || leanOf(p, l) <= l.lean))
+        return 255;
+    return unsigned(std::lrintf(255.0f * e));
 }
 // One channel of the soft key: sample p, key k, destination u, the sample's alpha.
 constexpr unsigned softKeyed(unsigned p, unsigned k, unsigned u, unsigned alpha)

@@ -115,9 +115,10 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
         return false;
     if ((key.colour & 0xff000000u) != 0)  // not a colour: nothing is near it
         return reference::StretchBlt(dst, xd, yd, wd, hd, src, xs, ys, ws, hs);
-    const Pixel k = fromColorRef(key.colour);
+    const pixel::SoftKeyLimits limits = pixel::softKeyLimits(key);
+    const Pixel k = limits.key;
     forEachSample(dst, {xd, wd, xs, ws}, {yd, hd, ys, hs}, src, [&](Pixel& d, Pixel s) {
-        const auto alpha = unsigned(pixel::softAlpha(pixel::keyDistance(s, k), key.inner, key.outer));
+        const unsigned alpha = pixel::softAlpha(s, limits);
         Pixel out = 0;
         for (int shift = 0; shift < 32; shift += 8)
             out |= pixel::softKeyed((s >> shift) & 0xffu, (k >> shift) & 0xffu, (d >> shift) & 0xffu, alpha) << shift;

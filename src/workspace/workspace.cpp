@@ -46,6 +46,11 @@ int Workspace::keyTolerance() const
     return FirstLossy ? kLossyTolerance : 0;
 }
 
+bool Workspace::frameIsKeyed() const
+{
+    return MixMode != kTrue && !Picture1.hasAlpha();
+}
+
 void Workspace::Form_Load()
 {
     FirstFlippedH = SecondFlippedH = FirstFlippedV = SecondFlippedV = 0;

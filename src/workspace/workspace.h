@@ -75,6 +75,9 @@ public:
     bool FrameLaid = false;
     // The tolerance in force: the user's, or the automatic one.
     int keyTolerance() const;
+    // Whether the tolerance means anything now: in framing mode, with a
+    // frame that is laid by its key colour rather than by its own alpha.
+    bool frameIsKeyed() const;
 
     // Program-wide: True while the main window works in mixing mode. Only the
     // chooser writes it. It lives here because this object lives as long as

@@ -456,6 +456,37 @@ private slots:
         QCOMPARE(ws.Picture5.image(), automatic);
     }
 
+    // The tolerance tunes the key: a frame laid by its own alpha has none,
+    // so the control is there only while the frame is keyed. Its label
+    // reads as clearly as any label on its own face.
+    void toleranceControlOnlyForKeyedFrames()
+    {
+        QVERIFY(dir_.isValid());
+        const QDir dir(dir_.path());
+        QImage withAlpha(40, 30, QImage::Format_ARGB32);
+        withAlpha.fill(qRgba(0, 0, 0, 0));
+        const QString alphaFrame = testing::writePicture(dir, "rama.png", withAlpha, "png");
+        const QString keyedFrame = testing::writePicture(dir, "rama.bmp", testing::texturedFrame(40, 30));
+        shell_->Command2_Click();
+        QWidget* tolerance = control("KeyTolerance");
+        auto* label = control<QLabel>("LabelKeyTolerance");
+        QVERIFY(tolerance->isVisibleTo(main()));
+        main()->openAs(alphaFrame, QString());
+        QVERIFY(!tolerance->isVisibleTo(main()) && !label->isVisibleTo(main()));
+        main()->openAs(keyedFrame, QString());
+        QVERIFY(tolerance->isVisibleTo(main()) && label->isVisibleTo(main()));
+
+        const QImage shown = label->grab().toImage();
+        const QColor face = shown.pixelColor(1, 1), text = label->palette().color(label->foregroundRole());
+        QVERIFY2(face != QColor(0, 0, 255), "the label shows the blue client area behind its text");
+        const auto luminance = [](QColor c) {
+            const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+        };
+        const double lighter = std::max(luminance(face), luminance(text)), darker = std::min(luminance(face), luminance(text));
+        QVERIFY2((lighter + 0.05) / (darker + 0.05) >= 4.5, "the label's text does not stand out from its face");
+    }
+
     void transparentPartsOfAFrameShowACheckerboard()
     {
         QVERIFY(dir_.isValid());

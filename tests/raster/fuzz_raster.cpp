@@ -55,7 +55,10 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
     }
     case 8:
     case 9: {
-        const R::SoftKey key{extra & 0x00ffffffu, int(extra >> 24) % 64, int(extra >> 24) % 64 + 1 + int(a[7] & 0x7f)};
+        // The opaque share and the lean limit from the high bytes of the
+        // source's extents, so that every value of each is reached.
+        const R::SoftKey key{extra & 0x00ffffffu, int(extra >> 24) % 64, double((a[7] >> 8) & 0xff) / 255,
+                             int(a[6] >> 8) & 0xff};
         if (op == 8)
             return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key)
                              : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key);
