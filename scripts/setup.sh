@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkgconf
   qt6-base-dev qt6-image-formats-plugins libgl-dev libvulkan-dev libjpeg-dev
-  libbenchmark-dev libexiv2-dev libwebp-dev libdeflate-dev
+  libbenchmark-dev libexiv2-dev libwebp-dev libdeflate-dev libheif-dev liblcms2-dev
   clang libclang-rt-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file

@@ -54,6 +54,11 @@ void quietErrors(Errors& errors)
     errors.manager.emit_message = stayQuiet;
 }
 
+std::vector<unsigned int> widened(const std::vector<unsigned short>& table)
+{
+    return std::vector<unsigned int>(table.begin(), table.end());
+}
+
 // Reads the header of the open file into `coding`; false when libjpeg
 // refused it. Nothing on this stack is used after a jump.
 bool readHeader(jpeg_decompress_struct& info, Errors& errors, const QByteArray& bytes, JpegCoding& coding)
@@ -70,12 +75,16 @@ bool readHeader(jpeg_decompress_struct& info, Errors& errors, const QByteArray& 
         info.num_components >= 3 ? info.quant_tbl_ptrs[info.comp_info[1].quant_tbl_no] : nullptr;
     if (luminance)
         coding.quality = standardQuality(luminance->quantval, chrominance ? chrominance->quantval : nullptr);
+    if (luminance && coding.quality == 0) {
+        coding.luminance.assign(luminance->quantval, luminance->quantval + DCTSIZE2);
+        if (chrominance)
+            coding.chrominance.assign(chrominance->quantval, chrominance->quantval + DCTSIZE2);
+    }
     return true;
 }
 
 // Codes the image; false when libjpeg gave up.
-bool compress(jpeg_compress_struct& info, Errors& errors, const QImage& image, int quality, int horizontal,
-              int vertical)
+bool compress(jpeg_compress_struct& info, Errors& errors, const QImage& image, int quality, const JpegCoding& coding)
 {
     if (setjmp(errors.back))
         return false;
@@ -85,8 +94,14 @@ bool compress(jpeg_compress_struct& info, Errors& errors, const QImage& image, i
     info.in_color_space = JCS_EXT_BGRX;  // 0xffRRGGBB in memory: Qt's 32-bit RGB
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
-    info.comp_info[0].h_samp_factor = horizontal;
-    info.comp_info[0].v_samp_factor = vertical;
+    if (coding.hasOwnTables()) {
+        // As they are (scaled by 100 %), held to 8 bits as baseline files need.
+        jpeg_add_quant_table(&info, 0, reinterpret_cast<const unsigned int*>(widened(coding.luminance).data()), 100, TRUE);
+        const std::vector<unsigned short>& colour = coding.chrominance.empty() ? coding.luminance : coding.chrominance;
+        jpeg_add_quant_table(&info, 1, reinterpret_cast<const unsigned int*>(widened(colour).data()), 100, TRUE);
+    }
+    info.comp_info[0].h_samp_factor = coding.horizontal;
+    info.comp_info[0].v_samp_factor = coding.vertical;
     for (int c = 1; c < info.num_components; ++c)
         info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
     info.density_unit = 1;  // dots per inch, as the bitmaps say
@@ -131,13 +146,23 @@ JpegCoding readJpegCoding(const QByteArray& bytes)
     if (readHeader(info, errors, bytes, read))
         coding = read;
     jpeg_destroy_decompress(&info);
-    // Only the sampling factors libjpeg writes are kept.
+    // Only 4:4:4, 4:2:2, 4:4:0 and 4:2:0 are kept; rarer samplings give 4:2:0.
     if (coding.horizontal < 1 || coding.horizontal > 2 || coding.vertical < 1 || coding.vertical > 2)
         coding.horizontal = coding.vertical = 2;
+    if (coding.luminance.size() != DCTSIZE2)
+        coding.luminance.clear();
     return coding;
 }
 
-QByteArray encodeJpeg(const QImage& source, int quality, int horizontal, int vertical, QString* failure)
+QByteArray encodeJpeg(const QImage& image, int quality, int horizontal, int vertical, QString* failure)
+{
+    JpegCoding coding;
+    coding.horizontal = horizontal;
+    coding.vertical = vertical;
+    return encodeJpeg(image, coding, quality, failure);
+}
+
+QByteArray encodeJpeg(const QImage& source, const JpegCoding& coding, int quality, QString* failure)
 {
     const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
     if (image.isNull() || image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
@@ -153,7 +178,7 @@ QByteArray encodeJpeg(const QImage& source, int quality, int horizontal, int ver
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&info, &buffer, &size);
-    const bool coded = compress(info, errors, image, std::clamp(quality, 1, 100), horizontal, vertical);
+    const bool coded = compress(info, errors, image, std::clamp(quality, 1, 100), coding);
     jpeg_destroy_compress(&info);
     QByteArray bytes;
     if (coded)

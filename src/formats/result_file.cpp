@@ -162,9 +162,13 @@ EncodedResult encodeResult(const QImage& source, ResultFormat format, const Phot
     QByteArray coded;
     switch (format) {
     case ResultFormat::Jpeg: {
-        const bool standard = photo.jpeg.quality > 0;
-        coded = encodeJpeg(image, chosen(settings.quality, photo.jpeg.quality, kDefaultJpegQuality),
-                           standard ? photo.jpeg.horizontal : 2, standard ? photo.jpeg.vertical : 2, &result.failure);
+        // Always the photo's sampling; its own tables unless a quality is
+        // asked for, which takes the standard ones scaled.
+        JpegCoding coding = photo.jpeg;
+        if (settings.quality > 0)
+            coding.luminance.clear(), coding.chrominance.clear();
+        coded = encodeJpeg(image, coding, chosen(settings.quality, photo.jpeg.quality, kDefaultJpegQuality),
+                           &result.failure);
         break;
     }
     case ResultFormat::Png: coded = encodePng(image, &result.failure); break;

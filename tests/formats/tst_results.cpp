@@ -207,6 +207,32 @@ private slots:
         // A quality asked for wins over the photo's.
         testing::CommandSession d;
         QCOMPARE(readJpegCoding(saveOver(q75, d, ResultSettings{60})).quality, 60);
+
+        // A camera's own tables and 4:2:2: the result has the same tables
+        // and sampling; a quality asked for takes the standard tables, in
+        // the photo's sampling still.
+        JpegCoding camera;
+        camera.horizontal = 2, camera.vertical = 1;
+        for (int i = 0; i < 64; ++i) {
+            camera.luminance.push_back(static_cast<unsigned short>(2 + i % 9 + i / 16));
+            camera.chrominance.push_back(static_cast<unsigned short>(3 + i % 7 + i / 8));
+        }
+        QFile own(folder.filePath("camera.jpg"));
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.write(encodeJpeg(picture, camera, 0, nullptr));
+        own.close();
+        const JpegCoding read = readJpegCoding(own.fileName());
+        QCOMPARE(read.quality, 0);
+        QCOMPARE(read.luminance, camera.luminance);
+        testing::CommandSession e;
+        const JpegCoding fromCamera = readJpegCoding(saveOver(own.fileName(), e));
+        QCOMPARE(fromCamera.luminance, camera.luminance);
+        QCOMPARE(fromCamera.chrominance, camera.chrominance);
+        QCOMPARE(fromCamera.horizontal * 10 + fromCamera.vertical, 21);
+        testing::CommandSession f;
+        const JpegCoding asked = readJpegCoding(saveOver(own.fileName(), f, ResultSettings{70}));
+        QCOMPARE(asked.quality, 70);
+        QCOMPARE(asked.horizontal * 10 + asked.vertical, 21);
     }
 
     void standardTablesAreRecognisedExactly()
