@@ -122,7 +122,7 @@ bool openPictureFile(const QString& path, QFile& file, qint64& size, QByteArray&
         failure = reason("fisierul nu a putut fi citit");
         return false;
     }
-    head = file.peek(64);
+    head = file.peek(256);  // a BMP's longest headers, with their colour masks
     format = sniffFormat(head);
     if (format.isEmpty()) {
         failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");

@@ -1,10 +1,12 @@
 #include "plain_bitmap.h"
 
 #include <QFileInfo>
+#include <QtAlgorithms>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include <unistd.h>
@@ -25,6 +27,79 @@ bool rowsMissing(const BitmapHeader& h, qint64 fileSize)
 {
     return h.offset > fileSize || (h.height > 0 && h.rowBytes() > (fileSize - h.offset) / h.height);
 }
+
+// Where a 16-bit file keeps red, green and blue.
+struct ChannelMasks {
+    quint32 red = 0, green = 0, blue = 0;
+};
+
+bool contiguous(quint32 mask)
+{
+    if (mask == 0)
+        return false;
+    const quint32 low = mask >> qCountTrailingZeroBits(mask);
+    return (low & (low + 1)) == 0;
+}
+
+// The masks of a 16-bit file: 5 bits each without a mask of its own (the
+// last bit unused), or the three it gives (BI_BITFIELDS), right after the
+// 40-byte header or inside a longer one. Files with a used alpha mask or a
+// colour space of their own are left to Qt's reader.
+std::optional<ChannelMasks> sixteenBitMasks(const BitmapHeader& h, const QByteArray& head)
+{
+    char bytes[14 + 124] = {};
+    std::memcpy(bytes, head.constData(), std::size_t(std::min<qsizetype>(head.size(), sizeof bytes)));
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(bytes + at); };
+    if (h.compression == 0 && h.infoSize == 40)
+        return ChannelMasks{0x7c00, 0x03e0, 0x001f};
+    if (h.compression != 3 || (h.infoSize != 40 && h.infoSize != 52 && h.infoSize != 56 && h.infoSize != 108 &&
+                               h.infoSize != 124))
+        return std::nullopt;
+    if (head.size() < 14 + 40 + 12 || (h.infoSize > 52 && head.size() < 14 + 56))
+        return std::nullopt;
+    const ChannelMasks m{u32(54), u32(58), u32(62)};
+    if (h.infoSize > 52 && u32(66) != 0)
+        return std::nullopt;  // alpha
+    if (h.infoSize >= 108 && (head.size() < 14 + 108 || (u32(70) != 0 && u32(70) != 0x73524742u)))  // 'sRGB'
+        return std::nullopt;
+    for (const quint32 mask : {m.red, m.green, m.blue})
+        if (!contiguous(mask) || mask > 0xffff)
+            return std::nullopt;
+    if ((m.red & m.green) || (m.red & m.blue) || (m.green & m.blue))
+        return std::nullopt;
+    return m;
+}
+
+// Each channel of a 16-bit pixel widened to 8 bits as round(v * 255 / max),
+// so that full intensity is 255, as the format's reference pictures show
+// (a plain shift would make white 248 or 252).
+class Widening {
+public:
+    explicit Widening(const ChannelMasks& m) : red_(m.red), green_(m.green), blue_(m.blue) {}
+    void row(raster::Pixel* to, const std::uint8_t* from, int width) const
+    {
+        for (int x = 0; x < width; ++x) {
+            const quint32 v = quint32(from[2 * x]) | quint32(from[2 * x + 1]) << 8;
+            to[x] = 0xff000000u | red_(v) << 16 | green_(v) << 8 | blue_(v);
+        }
+    }
+
+private:
+    struct Channel {
+        explicit Channel(quint32 mask) : mask(mask), shift(qCountTrailingZeroBits(mask))
+        {
+            const quint32 max = mask >> shift;
+            table.resize(std::size_t(max) + 1);
+            for (quint32 v = 0; v <= max; ++v)
+                table[v] = std::uint8_t((v * 255 + max / 2) / max);
+        }
+        quint32 operator()(quint32 v) const { return table[(v & mask) >> shift]; }
+        quint32 mask;
+        int shift;
+        std::vector<std::uint8_t> table;
+    };
+    Channel red_, green_, blue_;
+};
 
 constexpr qint64 kWritebackBytes = qint64(8) << 20;
 
@@ -115,11 +190,18 @@ bool bitmapDataShort(const QByteArray& head, qint64 fileSize)
 QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 maxBytes)
 {
     const auto h = parseBitmapHeader(head);
-    // Only the one header, depth and layout read here; later headers may
-    // carry colour masks or colour spaces, which Qt's reader knows.
-    if (!h || head.size() < kHeadersBytes || h->infoSize != 40 || h->planes != 1 || h->bits != 24 ||
-        h->compression != 0 || h->offset < kHeadersBytes)
+    if (!h || head.size() < kHeadersBytes || h->planes != 1 || h->offset < kHeadersBytes)
         return {};
+    std::optional<ChannelMasks> masks;
+    if (h->bits == 16) {
+        masks = sixteenBitMasks(*h, head);
+        if (!masks)
+            return {};
+    } else if (h->infoSize != 40 || h->bits != 24 || h->compression != 0) {
+        // Only this header, depth and layout among the others: later
+        // headers may carry colour spaces, which Qt's reader knows.
+        return {};
+    }
     const qint64 width = h->width, height = h->height;
     if (width <= 0 || height <= 0 || width > INT_MAX / 4 || height > INT_MAX || width * height > maxBytes / 4)
         return {};
@@ -129,6 +211,7 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
     QImage image = uninitialisedImage(QSize(int(width), int(height)));  // every row is read below
     if (image.isNull())
         return {};
+    const std::optional<Widening> widening = masks ? std::optional<Widening>(Widening(*masks)) : std::nullopt;
     // Rows come in file order, about a megabyte at a time.
     const qint64 rowsPerChunk = std::max<qint64>(1, (qint64(1) << 20) / rowBytes);
     std::vector<char> chunk(std::size_t(rowBytes * std::min(rowsPerChunk, height)));
@@ -139,8 +222,12 @@ QImage readPlainBitmap(int fd, const QByteArray& head, qint64 fileSize, qint64 m
             return {};
         for (qint64 r = 0; r < rows; ++r) {
             const qint64 y = bottomUp ? height - 1 - (first + r) : first + r;
-            raster::UnpackBgr24(reinterpret_cast<raster::Pixel*>(image.scanLine(int(y))),
-                                reinterpret_cast<const std::uint8_t*>(chunk.data() + r * rowBytes), int(width));
+            auto* to = reinterpret_cast<raster::Pixel*>(image.scanLine(int(y)));
+            const auto* from = reinterpret_cast<const std::uint8_t*>(chunk.data() + r * rowBytes);
+            if (widening)
+                widening->row(to, from, int(width));
+            else
+                raster::UnpackBgr24(to, from, int(width));
         }
     }
     if (h->xPerMetre > 0)

@@ -1,15 +1,16 @@
-// Our own JPEG and PNG readers against Qt's on the kinds of file cameras
+// Our own JPEG and BMP readers against Qt's on the kinds of file cameras
 // and programs write, the files they must leave to Qt's reader, and
 // pictures decoded and drawn into buffers that held other pictures before.
 #include <QtTest>
 
 #include <QImageWriter>
+#include <QtEndian>
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
 #include <png.h>
 
-#include "qt_png.h"
+#include "png_files.h"
 #include "test_support.h"
 #include "raster/raster.h"
 #include "formats/image_buffers.h"
@@ -18,6 +19,8 @@
 #include "formats/plain_png.h"
 
 using namespace tarvex;
+using testing::PngKind;
+using testing::pngBytes;
 
 namespace {
 
@@ -99,85 +102,6 @@ QImage qtRead(const QByteArray& bytes)
     return QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32);
 }
 
-// How a test PNG is written, beyond what Qt's writer offers: each channel
-// byte comes from a formula, each row through one chosen filter.
-struct PngKind {
-    int colourType = PNG_COLOR_TYPE_RGBA;
-    int filters = PNG_ALL_FILTERS;
-    int width = 256, height = 256;  // RGBA: every colour value at every alpha
-    int depth = 8;
-    bool interlaced = false;
-    double gamma = 0;             // a gAMA chunk when not 0
-    bool clearColour = false;     // a tRNS colour for grey or RGB
-    int paletteEntries = 200, highestIndex = 199;
-};
-
-int channelsOf(int colourType)
-{
-    switch (colourType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE: return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-    case PNG_COLOR_TYPE_RGB: return 3;
-    default: return 4;
-    }
-}
-
-QByteArray pngBytes(const PngKind& kind)
-{
-    // Warned of, not stopped: an index beyond the palette is written on purpose.
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, [](png_structp, png_const_charp) {});
-    png_set_benign_errors(png, 1);
-    png_infop info = png_create_info_struct(png);
-    QByteArray bytes;
-    png_set_write_fn(
-        png, &bytes,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), qsizetype(n));
-        },
-        nullptr);
-    png_set_IHDR(png, info, png_uint_32(kind.width), png_uint_32(kind.height), kind.depth, kind.colourType,
-                 kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    std::vector<png_color> palette(std::size_t(kind.paletteEntries));
-    std::vector<png_byte> alphas(std::size_t(kind.paletteEntries) * 3 / 4);
-    for (std::size_t i = 0; i < palette.size(); ++i)
-        palette[i] = {png_byte(i * 5), png_byte(255 - i), png_byte(i * 11)};
-    for (std::size_t i = 0; i < alphas.size(); ++i)
-        alphas[i] = png_byte(i * 37 % 256);
-    if (kind.colourType == PNG_COLOR_TYPE_PALETTE) {
-        png_set_PLTE(png, info, palette.data(), kind.paletteEntries);
-        png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
-    }
-    png_color_16 clear{0, 10, 20, 30, 10};
-    if (kind.clearColour)
-        png_set_tRNS(png, info, nullptr, 0, &clear);
-    if (kind.gamma > 0)
-        png_set_gAMA(png, info, kind.gamma);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, kind.filters);
-    png_write_info(png, info);
-    const int channels = channelsOf(kind.colourType), bytesPerSample = kind.depth / 8;
-    std::vector<png_byte> row(std::size_t(kind.width * channels * bytesPerSample));
-    std::vector<png_bytep> rows(std::size_t(kind.height));
-    std::vector<std::vector<png_byte>> image(std::size_t(kind.height), row);
-    for (int y = 0; y < kind.height; ++y) {
-        for (int x = 0; x < kind.width; ++x) {
-            for (int k = 0; k < channels; ++k) {
-                int v = k == channels - 1 && channels % 2 == 0 ? y : (x * (k + 1) + y * 3 * k) % 256;
-                if (kind.colourType == PNG_COLOR_TYPE_PALETTE)
-                    v = (x * 13 + y * 7) % (kind.highestIndex + 1);
-                for (int b = 0; b < bytesPerSample; ++b)
-                    image[std::size_t(y)][std::size_t(((x * channels) + k) * bytesPerSample + b)] = png_byte(v);
-            }
-        }
-        rows[std::size_t(y)] = image[std::size_t(y)].data();
-    }
-    png_write_image(png, rows.data());
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return bytes;
-}
-
 }  // namespace
 
 class TestPlainReaders : public QObject {
@@ -196,11 +120,6 @@ class TestPlainReaders : public QObject {
     {
         QFile f(write(QStringLiteral("plain.jpg"), bytes));
         return f.open(QIODevice::ReadOnly) ? readPlainJpeg(f.handle(), maxBytes) : QImage();
-    }
-    QImage plainPng(const QByteArray& bytes, qint64 maxBytes = kMaxPictureBytes)
-    {
-        QFile f(write(QStringLiteral("plain.png"), bytes));
-        return f.open(QIODevice::ReadOnly) ? readPlainPng(f.handle(), f.size(), maxBytes) : QImage();
     }
 
 private slots:
@@ -284,86 +203,65 @@ private slots:
         QVERIFY(!plainRead(plain, 48 * 32 * 4).isNull());
     }
 
-    // Every colour kind and every filter, alone and mixed, at widths that
-    // leave a part of a vector: the same pixels, the same form and the
-    // same resolution as Qt's reader and the loader's conversion give.
-    void plainPngsReadAsQtReadsThem()
-    {
-        const int types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA,
-                             PNG_COLOR_TYPE_PALETTE};
-        const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH,
-                               PNG_ALL_FILTERS};
-        for (const int type : types) {
-            for (const int filter : filters) {
-                for (const QSize size : {QSize(256, 256), QSize(1, 3), QSize(7, 5), QSize(19, 2)}) {
-                    PngKind kind;
-                    kind.colourType = type, kind.filters = filter, kind.width = size.width(), kind.height = size.height();
-                    const QByteArray bytes = pngBytes(kind);
-                    const QImage plain = plainPng(bytes);
-                    const QString what = QStringLiteral("type %1, filters %2, %3x%4")
-                                             .arg(type).arg(filter).arg(size.width()).arg(size.height());
-                    QVERIFY2(!plain.isNull(), qPrintable(what));
-                    QVERIFY2(plain == testing::qtWorkingPng(bytes), qPrintable(what));
-                    QCOMPARE(plain.format(), testing::qtWorkingPng(bytes).format());
-                }
-            }
-        }
-        // An opaque picture with alpha is opaque; the resolution is Qt's.
-        QImage opaque = testing::patternImage(30, 20, 4).convertToFormat(QImage::Format_ARGB32);
-        opaque.setDotsPerMeterX(5905), opaque.setDotsPerMeterY(2000);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        QVERIFY(buffer.open(QIODevice::WriteOnly) && opaque.save(&buffer, "png"));
-        const QImage plain = plainPng(bytes);
-        QCOMPARE(plain.format(), QImage::Format_RGB32);
-        QCOMPARE(plain, testing::qtWorkingPng(bytes));
-        QCOMPARE(plain.dotsPerMeterX(), 5905);
-        QCOMPARE(plain.dotsPerMeterY(), 2000);
-    }
-
-    // Files the plain PNG reader declines; the loader still opens each as
-    // Qt's reader does.
-    void otherPngsAreLeftToQt()
-    {
-        PngKind small;
-        small.width = 40, small.height = 30;
-        const QByteArray plain = pngBytes(small);
-        QByteArray badCrc = plain;
-        badCrc[plain.indexOf("IDAT") + 20] = char(badCrc[plain.indexOf("IDAT") + 20] ^ 1);
-        PngKind deep = small, interlaced = small, gamma = small, clear = small, beyond = small;
-        deep.depth = 16;
-        interlaced.interlaced = true;
-        gamma.gamma = 1 / 1.8;
-        clear.colourType = PNG_COLOR_TYPE_RGB, clear.clearColour = true;
-        beyond.colourType = PNG_COLOR_TYPE_PALETTE, beyond.paletteEntries = 20, beyond.highestIndex = 40;
-        const struct {
-            const char* what;
-            QByteArray bytes;
-        } cases[] = {
-            {"16 bits a channel", pngBytes(deep)},
-            {"interlaced", pngBytes(interlaced)},
-            {"gamma", pngBytes(gamma)},
-            {"a clear colour", pngBytes(clear)},
-            {"indices beyond the palette", pngBytes(beyond)},
-            {"damaged data", badCrc},
-            {"cut in half", plain.left(plain.size() / 2)},
-            {"no end", plain.left(plain.size() - 12)},
-        };
-        for (const auto& c : cases) {
-            QVERIFY2(plainPng(c.bytes).isNull(), c.what);
-            const LoadResult loaded = loadPicture(write(QStringLiteral("other.png"), c.bytes));
-            const QImage qt = testing::qtWorkingPng(c.bytes);
-            QVERIFY2(bool(loaded.picture) == !qt.isNull(), c.what);
-            if (loaded.picture)
-                QVERIFY2(*loaded.picture == qt, c.what);
-        }
-        QVERIFY(plainPng(plain, 40 * 30 * 4 - 1).isNull());
-        QVERIFY(!plainPng(plain, 40 * 30 * 4).isNull());
-    }
-
     // A kept buffer goes to the next image of about its size, and at most
     // the number kept are held, the oldest let go first. Each buffer is
     // told by the colour it was filled with: a kept one still holds it.
+    void sixteenBitBitmapsWidenToFullIntensity_data()
+    {
+        QTest::addColumn<int>("infoSize");
+        QTest::addColumn<int>("compression");
+        QTest::addColumn<QList<int>>("masks");  // red, green, blue
+        QTest::newRow("5-5-5, no masks") << 40 << 0 << QList<int>{0x7c00, 0x03e0, 0x001f};
+        QTest::newRow("5-6-5 masks after the header") << 40 << 3 << QList<int>{0xf800, 0x07e0, 0x001f};
+        QTest::newRow("5-6-5 in a version 5 header") << 124 << 3 << QList<int>{0xf800, 0x07e0, 0x001f};
+        QTest::newRow("4-4-4, the top bits unused") << 56 << 3 << QList<int>{0x0f00, 0x00f0, 0x000f};
+    }
+
+    // Every value of every channel: v of a b-bit channel reads as
+    // round(v * 255 / (2^b - 1)), so full intensity is 255, not 248.
+    void sixteenBitBitmapsWidenToFullIntensity()
+    {
+        QFETCH(int, infoSize);
+        QFETCH(int, compression);
+        QFETCH(QList<int>, masks);
+        const int width = 64, height = 3;  // one row per channel, every value along it
+        const int rowBytes = (width * 2 + 3) / 4 * 4, offset = 14 + infoSize + (infoSize == 40 && compression == 3 ? 12 : 0);
+        QByteArray file(offset + rowBytes * height, '\0');
+        const auto put32 = [&](int at, quint32 v) { qToLittleEndian<quint32>(v, file.data() + at); };
+        const auto put16 = [&](int at, quint16 v) { qToLittleEndian<quint16>(v, file.data() + at); };
+        file[0] = 'B', file[1] = 'M';
+        put32(2, quint32(file.size()));
+        put32(10, quint32(offset));
+        put32(14, quint32(infoSize));
+        put32(18, quint32(width));
+        put32(22, quint32(-height));  // top row first
+        put16(26, 1);
+        put16(28, 16);
+        put32(30, quint32(compression));
+        if (compression == 3)
+            for (int c = 0; c < 3; ++c)
+                put32(54 + 4 * c, quint32(masks[c]));
+        const auto maxOf = [](int mask) { return mask >> qCountTrailingZeroBits(quint32(mask)); };
+        for (int c = 0; c < 3; ++c)
+            for (int x = 0; x < width; ++x) {
+                const int v = x % (maxOf(masks[c]) + 1);
+                put16(offset + c * rowBytes + 2 * x, quint16(v << qCountTrailingZeroBits(quint32(masks[c]))));
+            }
+        const LoadResult loaded = loadPicture(write(QStringLiteral("sixteen.bmp"), file));
+        QVERIFY2(loaded.picture, qPrintable(loaded.failure));
+        const QImage& image = *loaded.picture;
+        for (int c = 0; c < 3; ++c) {
+            const int max = maxOf(masks[c]);
+            for (int x = 0; x < width; ++x) {
+                const int v = x % (max + 1);
+                const int want = int(std::lround(v * 255.0 / max));
+                const QRgb p = image.pixel(x, c);
+                const int got = c == 0 ? qRed(p) : c == 1 ? qGreen(p) : qBlue(p);
+                QCOMPARE(got, want);
+            }
+        }
+    }
+
     void keptBuffersServeTheNextPicture()
     {
         const KeptImageBuffers kept(2);
