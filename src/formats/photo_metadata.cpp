@@ -1,5 +1,7 @@
 #include "photo_metadata.h"
 
+#include "metadata_blocks.h"
+
 #include <QColorSpace>
 #include <QFile>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <utility>
 
 #include <exiv2/exiv2.hpp>
+#include <algorithm>
 #include <webp/mux.h>
 #include <zlib.h>
 
@@ -74,6 +77,15 @@ QByteArray encodedIptc(const Exiv2::IptcData& iptc)
     return QByteArray(reinterpret_cast<const char*>(buf.pData_), qsizetype(buf.size_));
 }
 
+// The Exif as the file had it, upright; throws where it cannot be walked.
+QByteArray uprightRawExif(const QByteArray& raw)
+{
+    const QByteArray upright = blocks::uprightExif(raw);
+    if (upright.isEmpty())
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "Exif not walked");
+    return upright;
+}
+
 // Exif as the result needs it: upright, its size, no thumbnail.
 Exiv2::ExifData resultExif(const QByteArray& bytes, QSize pixels)
 {
@@ -114,29 +126,36 @@ Exiv2::IptcData resultIptc(const QByteArray& bytes)
     return iptc;
 }
 
-// Whether the result is to carry the photo's `block`: it has one, and it
-// is not among those left out.
-bool carries(const QByteArray& block, const char* name, const QStringList& leftOut)
+// How a result carries each block: as Exiv2 reads and writes it, as the
+// file had it (upright), or not at all.
+enum class Carry { Parsed, Raw, None };
+struct Plan {
+    Carry exif = Carry::None, iptc = Carry::None, xmp = Carry::None;
+    QByteArray profile;
+};
+
+bool xmpParses(const QByteArray& packet)
 {
-    return !block.isEmpty() && !leftOut.contains(QLatin1String(name));
+    Exiv2::XmpData xmp;
+    return Exiv2::XmpParser::decode(xmp, packet.toStdString()) == 0;
 }
 
-// The PNG file with the sRGB profile's iCCP chunk after its header: Exiv2
-// 0.27 writes that chunk without the name PNG requires, and drops one
-// written before.
-QByteArray withPngProfile(const QByteArray& png)
+// The PNG file with the profile's iCCP chunk after its header: Exiv2 0.27
+// writes that chunk without the name PNG requires, and drops one written
+// before.
+QByteArray withPngProfile(const QByteArray& png, const QByteArray& profile)
 {
     constexpr int kHeaderEnd = 8 + 8 + 13 + 4;  // signature, then IHDR: length, type, data, CRC
     if (png.size() < kHeaderEnd || png.mid(12, 4) != "IHDR")
         return png;
-    const QByteArray profile = srgbProfile();
     uLongf packedSize = compressBound(uLong(profile.size()));
     QByteArray packed(qsizetype(packedSize), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
                   reinterpret_cast<const Bytef*>(profile.constData()), uLong(profile.size()), Z_BEST_COMPRESSION) != Z_OK)
         return png;
     packed.truncate(qsizetype(packedSize));
-    QByteArray chunk = QByteArray("iCCP") + QByteArray("sRGB\0\0", 6) + packed;  // name, compression method 0
+    const QByteArray name = profile == srgbProfile() ? QByteArray("sRGB") : QByteArray("ICC profile");
+    QByteArray chunk = QByteArray("iCCP") + name + QByteArray("\0\0", 2) + packed;  // name, compression method 0
     const auto bigEndian = [](quint32 v) {
         const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
         return QByteArray(b, 4);
@@ -154,23 +173,27 @@ bool isWebp(const QByteArray& encoded)
 // WebP's chunks are written with libwebpmux: Exiv2 0.27 breaks the image
 // chunk of a WebP file it adds a profile to. WebP has no IPTC chunk, so
 // IPTC goes into the XMP, as Exiv2 maps it.
-QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const QStringList& leftOut)
+QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const Plan& plan)
 {
     QByteArray exifBytes, xmpBytes;
-    if (carries(metadata.exif, "Exif", leftOut))
+    if (plan.exif == Carry::Parsed)
         exifBytes = encodedExif(resultExif(metadata.exif, pixels));
+    else if (plan.exif == Carry::Raw)
+        exifBytes = uprightRawExif(metadata.rawExif);
     Exiv2::XmpData xmp;
-    if (carries(metadata.xmp, "XMP", leftOut))
+    if (plan.xmp == Carry::Parsed)
         xmp = resultXmp(metadata.xmp, pixels);
-    if (carries(metadata.iptc, "IPTC", leftOut))
+    if (plan.iptc == Carry::Parsed && plan.xmp != Carry::Raw)
         Exiv2::copyIptcToXmp(resultIptc(metadata.iptc), xmp);
-    if (!xmp.empty()) {
+    if (plan.xmp == Carry::Raw) {
+        xmpBytes = blocks::uprightXmp(metadata.xmp);
+    } else if (!xmp.empty()) {
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp) != 0)
             throw Exiv2::Error(Exiv2::kerErrorMessage, "XMP not encoded");
         xmpBytes = QByteArray::fromStdString(packet);
     }
-    const QByteArray profile = srgbProfile();
+    const QByteArray& profile = plan.profile;
     const WebPData source{reinterpret_cast<const uint8_t*>(encoded.constData()), size_t(encoded.size())};
     std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&source, 0), WebPMuxDelete);
     if (!mux)
@@ -191,32 +214,45 @@ QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata,
     return out;
 }
 
-// One attempt at writing the chosen blocks; throws what Exiv2 throws.
-QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const QStringList& leftOut)
+// One attempt at writing the blocks as planned; throws what Exiv2 throws,
+// and where a block as it stands cannot be put in.
+QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const Plan& plan)
 {
     if (isWebp(encoded))
-        return writtenWebp(encoded, metadata, pixels, leftOut);
+        return writtenWebp(encoded, metadata, pixels, plan);
     const std::unique_ptr<Exiv2::Image> image = opened(encoded);
     if (!image)
         throw Exiv2::Error(Exiv2::kerErrorMessage, "unknown format");
-    if (carries(metadata.exif, "Exif", leftOut))
+    if (plan.exif == Carry::Parsed)
         image->setExifData(resultExif(metadata.exif, pixels));
-    if (carries(metadata.iptc, "IPTC", leftOut))
+    if (plan.iptc == Carry::Parsed)
         image->setIptcData(resultIptc(metadata.iptc));
-    if (carries(metadata.xmp, "XMP", leftOut))
+    if (plan.xmp == Carry::Parsed)
         image->setXmpData(resultXmp(metadata.xmp, pixels));
     const bool png = image->imageType() == Exiv2::ImageType::png;
     if (!png) {
-        const QByteArray profile = srgbProfile();
-        Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(profile.constData()), long(profile.size()));
+        Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(plan.profile.constData()), long(plan.profile.size()));
         image->setIccProfile(icc, false);
     }
     image->writeMetadata();
     Exiv2::BasicIo& io = image->io();
     io.seek(0, Exiv2::BasicIo::beg);
     const Exiv2::DataBuf all = io.read(long(io.size()));
-    const QByteArray out(reinterpret_cast<const char*>(all.pData_), qsizetype(all.size_));
-    return png ? withPngProfile(out) : out;
+    QByteArray out(reinterpret_cast<const char*>(all.pData_), qsizetype(all.size_));
+    if (png)
+        out = withPngProfile(out, plan.profile);
+    // Blocks Exiv2 cannot write go in as they stand, after it is done.
+    if (plan.exif == Carry::Raw) {
+        out = blocks::withRawExif(out, uprightRawExif(metadata.rawExif));
+        if (out.isEmpty())
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "Exif not carried");
+    }
+    if (plan.xmp == Carry::Raw) {
+        out = blocks::withRawXmp(out, blocks::uprightXmp(metadata.xmp));
+        if (out.isEmpty())
+            throw Exiv2::Error(Exiv2::kerErrorMessage, "XMP not carried");
+    }
+    return out;
 }
 
 }  // namespace
@@ -241,61 +277,94 @@ PhotoMetadata readPhotoMetadata(const QByteArray& bytes)
     }
     if (!image)
         return metadata;
+    metadata.rawExif = blocks::exifOf(bytes);
     ReportScope scope;
-    try {
-        image->readMetadata();
+    // Each block on its own: what Exiv2 reads of one is kept even when it
+    // complains of another part of it, or of another block.
+    const auto attempt = [&](const auto& read) {
+        try {
+            read();
+        } catch (const Exiv2::AnyError& error) {
+            scope.collected << QString::fromUtf8(error.what());
+        } catch (const std::exception& error) {
+            scope.collected << QString::fromUtf8(error.what());
+        }
+    };
+    attempt([&] { image->readMetadata(); });
+    attempt([&] {
         if (!image->exifData().empty())
             metadata.exif = encodedExif(image->exifData());
+    });
+    attempt([&] {
         if (!image->iptcData().empty())
             metadata.iptc = encodedIptc(image->iptcData());
-        if (!image->xmpPacket().empty())
-            metadata.xmp = QByteArray::fromStdString(image->xmpPacket());
-    } catch (const Exiv2::AnyError& error) {
-        scope.collected << QString::fromUtf8(error.what());
-    } catch (const std::exception& error) {
-        scope.collected << QString::fromUtf8(error.what());
-    }
-    for (const QString& report : scope.collected) {
-        const QString block = blockOfReport(report);
-        if (!metadata.damaged.contains(block))
-            metadata.damaged << block;
-    }
-    // A damaged block is left out whole: what was read of it may be wrong.
-    if (metadata.damaged.contains(QLatin1String("Exif")))
-        metadata.exif.clear();
+    });
+    metadata.xmp = QByteArray::fromStdString(image->xmpPacket());
+    // IPTC read in part may be wrong: it is left out whole. Exif and XMP
+    // are carried as they stand where Exiv2 could not read them.
+    for (const QString& report : scope.collected)
+        if (blockOfReport(report) == QLatin1String("IPTC") && !metadata.damaged.contains(QLatin1String("IPTC")))
+            metadata.damaged << QStringLiteral("IPTC");
     if (metadata.damaged.contains(QLatin1String("IPTC")))
         metadata.iptc.clear();
-    if (metadata.damaged.contains(QLatin1String("XMP")))
-        metadata.xmp.clear();
+    if (metadata.exif.isEmpty() && metadata.rawExif.isEmpty() && !scope.collected.isEmpty() &&
+        std::any_of(scope.collected.begin(), scope.collected.end(),
+                    [](const QString& r) { return blockOfReport(r) == QLatin1String("Exif"); }))
+        metadata.damaged << QStringLiteral("Exif");
     return metadata;
 }
 
-QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped)
+QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped,
+                        const QByteArray& profile)
 {
     setUpExiv2();
     ReportScope scope;
-    QStringList leftOut;
-    // Each failure leaves out one more block, the most fragile first; the
-    // profile alone is the last attempt.
-    QStringList order;
-    for (const auto& [name, block] : {std::pair{"Exif", &metadata.exif}, std::pair{"IPTC", &metadata.iptc},
-                                      std::pair{"XMP", &metadata.xmp}})
-        if (!block->isEmpty())
-            order << QString::fromLatin1(name);
-    for (int attempt = 0; attempt <= order.size(); ++attempt) {
+    Plan plan;
+    plan.profile = profile.isEmpty() ? srgbProfile() : profile;
+    plan.exif = !metadata.exif.isEmpty() ? Carry::Parsed : !metadata.rawExif.isEmpty() ? Carry::Raw : Carry::None;
+    plan.iptc = metadata.iptc.isEmpty() ? Carry::None : Carry::Parsed;
+    plan.xmp = metadata.xmp.isEmpty() ? Carry::None : xmpParses(metadata.xmp) ? Carry::Parsed : Carry::Raw;
+    // Each failure takes one step down, the most fragile block first: as
+    // read to as it stands (where it can be), then out.
+    const auto stepDown = [&]() {
+        if (plan.exif == Carry::Parsed)
+            plan.exif = metadata.rawExif.isEmpty() ? Carry::None : Carry::Raw;
+        else if (plan.exif == Carry::Raw)
+            plan.exif = Carry::None;
+        else if (plan.iptc != Carry::None)
+            plan.iptc = Carry::None;
+        else if (plan.xmp == Carry::Parsed)
+            plan.xmp = Carry::Raw;
+        else if (plan.xmp == Carry::Raw)
+            plan.xmp = Carry::None;
+        else
+            return false;
+        return true;
+    };
+    const auto leftOut = [&]() {
+        QStringList names;
+        if (plan.exif == Carry::None && !(metadata.exif.isEmpty() && metadata.rawExif.isEmpty()))
+            names << QStringLiteral("Exif");
+        if (plan.iptc == Carry::None && !metadata.iptc.isEmpty())
+            names << QStringLiteral("IPTC");
+        if (plan.xmp == Carry::None && !metadata.xmp.isEmpty())
+            names << QStringLiteral("XMP");
+        return names;
+    };
+    for (;;) {
         try {
-            QByteArray out = written(encoded, metadata, pixels, leftOut);
+            QByteArray out = written(encoded, metadata, pixels, plan);
             if (dropped)
-                *dropped = leftOut;
+                *dropped = leftOut();
             return out;
         } catch (const Exiv2::AnyError&) {
         } catch (const std::exception&) {
         }
-        if (attempt < order.size())
-            leftOut << order[attempt];
+        if (!stepDown())
+            break;
     }
     if (dropped)
-        *dropped = order;
+        *dropped = leftOut();
     return encoded;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // A photo's Exif, IPTC and XMP, read when the photo is opened, and written
 // into the results made from it: upright, with their new size, without the
-// photo's own thumbnail, and with the sRGB profile their pixels are in.
-// Exiv2 stays inside this file's implementation.
+// photo's own thumbnail, and with the colour profile their pixels are in.
+// A block Exiv2 cannot read or write whole is carried over as it stands,
+// only its orientation set upright. Exiv2 stays inside this file's
+// implementation.
 #include <QByteArray>
 #include <QSize>
 #include <QStringList>
@@ -10,14 +12,18 @@
 namespace tarvex {
 
 struct PhotoMetadata {
-    QByteArray exif;  // as a TIFF structure, without the "Exif" header
+    // Every Exif tag Exiv2 could read, as a TIFF structure without the
+    // "Exif" header; empty where it could read none.
+    QByteArray exif;
+    // The file's Exif block as it stands, for when Exiv2 cannot carry it.
+    QByteArray rawExif;
     QByteArray iptc;  // IPTC datasets
-    QByteArray xmp;   // the XMP packet
-    // The blocks that were present but could not be read whole ("Exif",
-    // "IPTC", "XMP"): results are saved without them.
+    QByteArray xmp;   // the XMP packet as it stands
+    // The blocks that were present but can be neither read nor carried
+    // ("Exif", "IPTC"): results are saved without them.
     QStringList damaged;
 
-    bool isEmpty() const { return exif.isEmpty() && iptc.isEmpty() && xmp.isEmpty(); }
+    bool isEmpty() const { return exif.isEmpty() && rawExif.isEmpty() && iptc.isEmpty() && xmp.isEmpty(); }
 };
 
 // The metadata of a picture file from its bytes (for a JPEG, those up to
@@ -29,10 +35,13 @@ PhotoMetadata readPhotoMetadata(const QByteArray& bytes);
 QByteArray srgbProfile();
 
 // The encoded JPEG, PNG, TIFF or WebP file `encoded` of `pixels` with the
-// metadata written into it and the sRGB profile embedded: Orientation 1,
-// the pixel dimensions updated, the Exif thumbnail dropped, everything else
-// kept. A block that cannot be written is left out and named in `dropped`;
-// if even that fails, the file is given back as it was.
-QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped);
+// metadata written into it and the ICC `profile` embedded (the sRGB one
+// where it is empty): Orientation 1, the pixel dimensions updated, the Exif
+// thumbnail dropped, everything else kept. A block Exiv2 cannot write is
+// carried as it stands, upright, where the format can hold it; one that
+// cannot be written at all is left out and named in `dropped`. If even
+// that fails, the file is given back as it was.
+QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped,
+                        const QByteArray& profile = {});
 
 }  // namespace tarvex

@@ -255,42 +255,6 @@ private slots:
             QCOMPARE(readJpegCoding(file.fileName()).quality, q);
         }
     }
-
-    void damagedMetadataNeverStopsASave_data()
-    {
-        QTest::addColumn<QByteArray>("exif");
-        // A first directory far past the end.
-        QTest::newRow("garbage") << bytesOf("Exif\0\0II*\0\xff\xff\xff\x7f garbage");
-        // A directory that claims 300 entries and ends after the first.
-        QTest::newRow("truncated") << bytesOf("Exif\0\0II*\0\x08\0\0\0\x2c\x01\x0f\x01\x02\0\x06\0\0\0");
-    }
-    void damagedMetadataNeverStopsASave()
-    {
-        QFETCH(QByteArray, exif);
-        const QDir folder(dir_.path() + QStringLiteral("/damaged-") + QTest::currentDataTag());
-        QVERIFY(QDir().mkpath(folder.path()));
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY(smoothPhoto(40, 30).save(&buffer, "jpeg", 90));
-        // An APP1 segment right after the start of the image.
-        QByteArray app1("\xff\xe1", 2);
-        app1.append(char((exif.size() + 2) >> 8)).append(char((exif.size() + 2) & 0xff)).append(exif);
-        jpeg.insert(2, app1);
-        QFile file(folder.filePath("stricat.jpg"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(jpeg);
-        file.close();
-        testing::CommandSession session;
-        const QString saved = saveOver(file.fileName(), session);
-        QVERIFY(!saved.isEmpty());
-        QVERIFY(session.prompts.messages.isEmpty());  // the window saves silently
-        QCOMPARE(session.commands.lastSaveDropped(), QStringList{QStringLiteral("Exif")});
-        QImageReader reader(saved);
-        QCOMPARE(reader.format(), QByteArray("jpeg"));
-        QVERIFY(!reader.read().isNull());
-        QCOMPARE(QImage(saved).size(), QSize(40, 30));
-    }
 };
 
 QTEST_MAIN(TestResults)
