@@ -46,7 +46,9 @@ const QImage* PictureBox::resampledImage()
     if (!settled_)
         if (const QImage* last = shown_.lastOf(*surface_))
             return last;
-    return &shown_.sized(*surface_, deviceSize(), devicePixelRatioF());
+    // A box shown 1:1 is made only to be converted to the screen's colours:
+    // at its own size, drawn as the surface's image would be.
+    return &shown_.sized(*surface_, deviceSize(), fit_.resampled ? devicePixelRatioF() : 1.0);
 }
 
 // An image made at the area's device size is drawn pixel for pixel; any
@@ -83,7 +85,7 @@ void PictureBox::paintEvent(QPaintEvent*)
         p.fillRect(area, view::transparencyBrush());
     if (instead_)
         drawInArea(p, area, *instead_);
-    else if (fit_.resampled)
+    else if (fit_.resampled || (view::needsConverting(*surface_) && !surface_->isBlank()))
         drawInArea(p, area, *resampledImage());
     else if (!surface_->isBlank())  // a blank box is all fill colour: no image is made for it
         p.drawImage(QPoint(kBorder, kBorder), surface_->image());

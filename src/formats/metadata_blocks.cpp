@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QtEndian>
+#include <map>
 #include <memory>
 
 #include <webp/mux.h>
@@ -21,7 +22,10 @@ quint32 bigEndian32(const QByteArray& b, qsizetype at)
     return qFromBigEndian<quint32>(b.constData() + at);
 }
 
-QByteArray jpegExif(const QByteArray& file)
+
+// Calls `segment(marker, payload)` for each segment before the image data.
+template <typename Segment>
+void forEachJpegSegment(const QByteArray& file, Segment segment)
 {
     qsizetype at = 2;
     while (at + 4 <= file.size() && uchar(file[at]) == 0xff) {
@@ -35,12 +39,9 @@ QByteArray jpegExif(const QByteArray& file)
         const qsizetype length = qFromBigEndian<quint16>(file.constData() + at + 2);
         if (length < 2 || at + 2 + length > file.size())
             break;
-        const QByteArray payload = file.mid(at + 4, length - 2);
-        if (marker == 0xe1 && payload.startsWith(QByteArray("Exif\0\0", 6)))
-            return payload.mid(6);
+        segment(marker, file.mid(at + 4, length - 2));
         at += 2 + length;
     }
-    return {};
 }
 
 QByteArray pngExif(const QByteArray& file)
@@ -163,12 +164,38 @@ QByteArray webpWithExif(const QByteArray& webp, const QByteArray& tiff)
 
 }  // namespace
 
+QByteArray jpegIcc(const QByteArray& head)
+{
+    // "ICC_PROFILE", its zero, then this piece's number and the count.
+    const QByteArray tag("ICC_PROFILE\0", 12);
+    std::map<int, QByteArray> pieces;
+    int count = 0;
+    forEachJpegSegment(head, [&](uchar marker, const QByteArray& payload) {
+        if (marker != 0xe2 || payload.size() < 14 || !payload.startsWith(tag))
+            return;
+        count = uchar(payload[13]);
+        pieces[uchar(payload[12])] = payload.mid(14);
+    });
+    QByteArray icc;
+    for (int i = 1; i <= count; ++i) {
+        const auto piece = pieces.find(i);
+        if (piece == pieces.end())
+            return {};
+        icc += piece->second;
+    }
+    return icc;
+}
+
 QByteArray exifOf(const QByteArray& file)
 {
     QByteArray tiff;
-    if (file.startsWith("\xff\xd8"))
-        tiff = jpegExif(file);
-    else if (file.startsWith("\x89PNG\r\n\x1a\n"))
+    if (file.startsWith("\xff\xd8")) {
+        forEachJpegSegment(file, [&](uchar marker, const QByteArray& payload) {
+            if (tiff.isEmpty() && marker == 0xe1 && payload.startsWith(QByteArray("Exif\0\0", 6)))
+                tiff = payload.mid(6);
+        });
+    }
+    if (file.startsWith("\x89PNG\r\n\x1a\n"))
         tiff = pngExif(file);
     else if (file.startsWith("RIFF") && file.mid(8, 4) == "WEBP")
         tiff = webpExif(file);

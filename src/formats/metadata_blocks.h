@@ -13,6 +13,11 @@ namespace tarvex::blocks {
 // file has none or its kind is not one of these.
 QByteArray exifOf(const QByteArray& file);
 
+// The ICC profile a JPEG file's APP2 segments hold, joined in their
+// order, from its bytes up to its image data; empty where it has none or
+// its pieces do not add up.
+QByteArray jpegIcc(const QByteArray& head);
+
 // The Exif with the orientation tag of its first directory set to 1, in
 // place: nothing else moves. Unchanged where it has no such tag; empty
 // where its first directory cannot be walked.

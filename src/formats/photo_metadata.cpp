@@ -1,5 +1,6 @@
 #include "photo_metadata.h"
 
+#include "colour_profile.h"
 #include "metadata_blocks.h"
 
 #include <QColorSpace>
@@ -259,8 +260,7 @@ QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSi
 
 QByteArray srgbProfile()
 {
-    static const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
-    return profile;
+    return colour::srgb();
 }
 
 PhotoMetadata readPhotoMetadata(const QByteArray& bytes)

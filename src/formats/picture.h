@@ -12,5 +12,7 @@ using Picture = std::shared_ptr<const QImage>;  // decoded once, shared, never c
 
 // A 32-bit image's pixels, writable; an empty bitmap for a null image.
 raster::Bitmap pixelsOf(QImage& image);
+// The same for reading only: the image is not detached.
+raster::Bitmap pixelsToRead(const QImage& image);
 
 }  // namespace tarvex

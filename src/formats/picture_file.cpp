@@ -6,7 +6,12 @@
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
+#include <QtEndian>
 
+#include <zlib.h>
+
+#include "colour_profile.h"
+#include "metadata_blocks.h"
 #include "plain_bitmap.h"
 #include "plain_jpeg.h"
 #include "plain_png.h"
@@ -188,11 +193,10 @@ private:
 };
 
 // RGB32, or premultiplied ARGB32 where the alpha is used: opaque pictures
-// take exactly the conversion they always did.
+// take exactly the conversion they always did. The values stay in the
+// file's colour space; the space itself is told apart (see loadPicture).
 QImage toWorkingFormat(QImage image)
 {
-    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
     if (image.hasAlphaChannel() && usesAlpha(image)) {
         // In place where the decode is 32-bit already: a new buffer the
         // size of a photo costs more in page faults than the conversion.
@@ -226,6 +230,31 @@ bool webpIsLossy(QFile& file)
     return true;  // not told within the first chunks: taken as the commoner, lossy kind
 }
 
+// A PNG iCCP chunk's profile: after its name and compression method, the
+// profile deflated with zlib.
+QByteArray inflatedPngProfile(const QByteArray& chunk)
+{
+    const qsizetype name = chunk.indexOf('\0');
+    if (name < 0 || name + 2 > chunk.size())
+        return {};
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return {};
+    QByteArray out;
+    char buffer[16384];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData() + name + 2));
+    z.avail_in = uInt(chunk.size() - name - 2);
+    int status = Z_OK;
+    while (status == Z_OK && out.size() < (16 << 20)) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, qsizetype(sizeof buffer - z.avail_out));
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END ? out : QByteArray();
+}
+
 // The bytes of the open file that hold its metadata and coding: for a JPEG
 // its segments up to the first scan (the rest is image data), none for a
 // BMP (it has no metadata), the whole file for others, whose metadata may
@@ -249,6 +278,36 @@ QByteArray metadataBytes(int fd, qint64 fileSize, const QByteArray& format)
     if (!readAt(fd, bytes.data(), end, 0))
         return {};
     return bytes;
+}
+
+// The ICC profile the file holds, as it holds it: a JPEG's APP2 segments,
+// a PNG's iCCP chunk, a WebP's ICCP chunk; empty where it has none. (Qt
+// gives a profile it made again from what it read, not the file's own.)
+QByteArray embeddedProfile(int fd, qint64 fileSize, const QByteArray& format)
+{
+    if (format == "jpeg")
+        return blocks::jpegIcc(metadataBytes(fd, fileSize, format));
+    const bool png = format == "png";
+    if (!png && format != "webp")
+        return {};
+    // Chunk by chunk, by their headers: a PNG's length is big-endian before
+    // its type, a WebP's little-endian after it, and padded to even.
+    qint64 at = png ? 8 : 12;
+    char header[8];
+    while (at + 8 <= fileSize && readAt(fd, header, 8, at)) {
+        const QByteArray type = png ? QByteArray(header + 4, 4) : QByteArray(header, 4);
+        const qint64 length = png ? qFromBigEndian<quint32>(header) : qFromLittleEndian<quint32>(header + 4);
+        if (length > fileSize - at - 8 || (png && type == "IDAT"))
+            break;
+        if ((png && type == "iCCP") || (!png && type == "ICCP")) {
+            QByteArray data(qsizetype(std::min<qint64>(length, 16 << 20)), Qt::Uninitialized);
+            if (!readAt(fd, data.data(), data.size(), at + 8))
+                return {};
+            return png ? inflatedPngProfile(data) : data;
+        }
+        at += 8 + length + (png ? 4 : (length & 1));
+    }
+    return {};
 }
 
 QString readerFailure(QImageReader::ImageReaderError error)
@@ -296,10 +355,11 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     if (beforeDecode)
         beforeDecode();
     QImage image;
+    QByteArray plainProfile;
     if (format == "bmp")
         image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
     else if (format == "jpeg" && reader.transformation() == QImageIOHandler::TransformationNone)
-        image = readPlainJpeg(file.handle(), kMaxPictureBytes);
+        image = readPlainJpeg(file.handle(), kMaxPictureBytes, &plainProfile);
     else if (format == "png" && reader.transformation() == QImageIOHandler::TransformationNone)
         image = readPlainPng(file.handle(), fileSize, kMaxPictureBytes);
     if (image.isNull() && (!reader.read(&image) || image.isNull())) {
@@ -308,6 +368,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     }
     const bool warned = warnings.any();
     result.incomplete = (format == "jpeg" && warned) || (format == "bmp" && bitmapDataShort(head, file.size()));
+    const QByteArray embedded = !plainProfile.isEmpty() ? plainProfile : embeddedProfile(file.handle(), fileSize, format);
+    result.profile = !embedded.isEmpty() ? colour::pictureProfile(embedded) : colour::profileOf(image.colorSpace());
     result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(image)));
     if (asPhoto)
         result.photo =

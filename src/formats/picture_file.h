@@ -16,6 +16,9 @@ struct LoadResult {
     QString failure;      // why not, in Romanian, when picture is null
     bool incomplete = false;  // opened, but part of the file's pixels were missing
     bool lossy = false;       // its pixels come from lossy coding (JPEG, lossy WebP)
+    // The colour space of its pixels, as an ICC profile: the file's own
+    // profile or colour description; empty for sRGB.
+    QByteArray profile;
     // What saving results drawn over it needs to know of the file, read
     // from the descriptor the pixels came from; null when it did not open
     // or was not opened as a photo.
@@ -23,7 +26,9 @@ struct LoadResult {
 };
 
 // Decodes a BMP, JPEG, PNG, TIFF or WebP file, judged by its content, into
-// a 32-bit picture: upright as the camera's orientation tag says, in sRGB.
+// a 32-bit picture: upright as the camera's orientation tag says, with the
+// values the file holds (never converted to another colour space; the
+// file's profile comes with them).
 // A picture whose alpha is used somewhere is premultiplied ARGB
 // (Format_ARGB32_Premultiplied); every other one is RGB32, any unused
 // alpha dropped. Anything else is refused with its reason.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstdlib>
 #include <cstring>
 
 #include <jpeglib.h>
@@ -111,13 +112,16 @@ struct Decompressor {
     Decompressor& operator=(const Decompressor&) = delete;
 };
 
-bool hasColourProfile(const jpeg_decompress_struct& info)
+// The file's ICC profile, joined from its APP2 markers; empty without one.
+QByteArray colourProfile(jpeg_decompress_struct& info)
 {
-    static constexpr char kTag[] = "ICC_PROFILE";  // with its final zero
-    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next)
-        if (m->marker == JPEG_APP0 + 2 && m->data_length >= sizeof kTag && std::memcmp(m->data, kTag, sizeof kTag) == 0)
-            return true;
-    return false;
+    JOCTET* data = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(&info, &data, &length) || !data)
+        return {};
+    QByteArray profile(reinterpret_cast<const char*>(data), qsizetype(length));
+    std::free(data);
+    return profile;
 }
 
 // As Qt's reader records the file's density.
@@ -135,7 +139,7 @@ void setDensity(QImage& image, const jpeg_decompress_struct& info)
 // Everything that libjpeg may jump out of. Nothing this function changes
 // on its own stack is used after a jump: only `d` and `image`, which live
 // in the caller.
-bool decode(Decompressor& d, qint64 maxBytes, QImage& image)
+bool decode(Decompressor& d, qint64 maxBytes, QImage& image, QByteArray* profile)
 {
     jpeg_decompress_struct& info = d.info;
     if (setjmp(d.errors.back))
@@ -143,8 +147,10 @@ bool decode(Decompressor& d, qint64 maxBytes, QImage& image)
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xffff);
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK)
         return false;
-    if (info.num_components != 3 || info.jpeg_color_space != JCS_YCbCr || hasColourProfile(info))
+    if (info.num_components != 3 || info.jpeg_color_space != JCS_YCbCr)
         return false;
+    if (profile)
+        *profile = colourProfile(info);
     if (info.image_width == 0 || info.image_height == 0 ||
         qint64(info.image_width) * info.image_height > maxBytes / 4)
         return false;
@@ -171,11 +177,11 @@ bool decode(Decompressor& d, qint64 maxBytes, QImage& image)
 
 }  // namespace
 
-QImage readPlainJpeg(int fd, qint64 maxBytes)
+QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile)
 {
     Decompressor d(fd);
     QImage image;
-    if (!decode(d, maxBytes, image))
+    if (!decode(d, maxBytes, image, profile))
         return {};
     return image;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Reading the common kind of JPEG file ourselves: a colour photo (YCbCr)
-// without a colour profile, read whole without a single warning. It goes
+// Reading the common kind of JPEG file ourselves: a colour photo (YCbCr),
+// read whole without a single warning. It goes
 // through the same libjpeg as Qt's reader, with the same settings, so the
 // pixels are the same; but libjpeg writes them straight as 32-bit pixels,
 // where Qt's reader converts every row once more and reads the file through
@@ -14,9 +14,10 @@ namespace tarvex {
 // 32-bit RGB image equal to what Qt's reader gives without turning it as
 // the camera's orientation tag says: the caller takes this reader only for
 // files without one. A null image when the file is not of the plain kind
-// (grey, CMYK, a colour profile), its pixels would take more than
+// (grey, CMYK), its pixels would take more than
 // `maxBytes`, or any of it is damaged or missing, which Qt's reader then
-// judges.
-QImage readPlainJpeg(int fd, qint64 maxBytes);
+// judges. A colour profile the file holds is put in `profile`, its values
+// left as they are.
+QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile = nullptr);
 
 }  // namespace tarvex

@@ -1,5 +1,6 @@
 #include "result_file.h"
 
+#include "colour_profile.h"
 #include "plain_bitmap.h"
 
 #include <QBuffer>
@@ -151,11 +152,11 @@ PhotoInfo readPhotoInfo(const QByteArray& bytes, bool lossy)
 }
 
 EncodedResult encodeResult(const QImage& source, ResultFormat format, const PhotoInfo& photo,
-                           const ResultSettings& settings)
+                           const ResultSettings& settings, const QByteArray& profile)
 {
     EncodedResult result;
     if (format == ResultFormat::Bmp) {
-        result.content = bitmapContent(source);
+        result.content = bitmapContent(colour::converted(source, profile, QByteArray()));
         return result;
     }
     const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
@@ -184,7 +185,7 @@ EncodedResult encodeResult(const QImage& source, ResultFormat format, const Phot
     if (coded.isEmpty())
         return result;
     QStringList leftOut;
-    coded = withMetadata(coded, photo.metadata, image.size(), &leftOut);
+    coded = withMetadata(coded, photo.metadata, image.size(), &leftOut, profile);
     result.dropped = photo.metadata.damaged;
     for (const QString& block : leftOut)
         if (!result.dropped.contains(block))

@@ -53,8 +53,10 @@ struct EncodedResult {
     QStringList dropped;     // metadata blocks of the photo left out as damaged
 };
 
-// The opaque image coded as `format` for a photo described by `photo`.
+// The opaque image, whose values are in the colour space of `profile`
+// (empty: sRGB), coded as `format` for a photo described by `photo`: with
+// that profile, or, for a BMP, which carries none, converted to sRGB.
 EncodedResult encodeResult(const QImage& image, ResultFormat format, const PhotoInfo& photo,
-                           const ResultSettings& settings = {});
+                           const ResultSettings& settings = {}, const QByteArray& profile = {});
 
 }  // namespace tarvex

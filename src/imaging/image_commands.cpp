@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/colour_profile.h"
 #include "raster/raster.h"
 
 namespace tarvex {
@@ -87,15 +88,16 @@ void ImageCommands::HScroll1_Change()
     // A first picture with alpha is laid by it as well as by the opacity.
     const auto blend = std::uint32_t(ws_.BlendArgsPacked) |
                        (p1.hasAlpha() ? std::uint32_t(raster::AC_SRC_ALPHA) << 24 : 0u);
+    const QImage first = overlay();
     if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
         // The restore from Picture4 covers all of Picture2: restore and
         // blend go in one pass, Picture2's earlier pixels unread.
         raster::AlphaBlendOver(p2.targetToOverwrite(), p4.source(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()),
-                               p1.source(), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), blend);
+                               pixelsToRead(first), 0, 0, R(p1.ScaleWidth()), R(p1.ScaleHeight()), blend);
         return;
     }
     copyBlock(p2, p4, w, h);
-    raster::AlphaBlend(p2.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1.source(), 0, 0,
+    raster::AlphaBlend(p2.target(), 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), pixelsToRead(first), 0, 0,
                        R(p1.ScaleWidth()), R(p1.ScaleHeight()), blend);
 }
 
@@ -103,29 +105,36 @@ void ImageCommands::HScroll1_Change()
 
 // Read from the frame one border thickness right of and below the middle of
 // its drawing area: the sample point comes from the outer size.
-std::uint32_t ImageCommands::frameKeyColour() const
+std::uint32_t ImageCommands::frameKeyColour(const QImage& frame) const
 {
     const Surface& p1 = ws_.Picture1;
-    return raster::GetPixel(p1.source(), toInt16(p1.Width() / 2), toInt16(p1.Height() / 2));
+    return raster::GetPixel(pixelsToRead(frame), toInt16(p1.Width() / 2), toInt16(p1.Height() / 2));
 }
 
-raster::SoftKey ImageCommands::frameKey() const
+QImage ImageCommands::overlay() const
+{
+    const Surface &first = ws_.Picture1, &photo = ws_.Picture4;
+    return colour::convertedOnce(first.image(), first.profile(), photo.profile());
+}
+
+raster::SoftKey ImageCommands::frameKey(const QImage& frame) const
 {
     const int tolerance = ws_.keyTolerance();
     // Half the tolerance is the noise limit: a tolerance of 1 is still the
     // exact key.
-    return {frameKeyColour(), tolerance / 2};
+    return {frameKeyColour(frame), tolerance / 2};
 }
 
 namespace {
 
 // The frame stretched over w x h pixels at (x, y) of dst, over `under`
 // (dst's size, or dst itself): by its own alpha where it has one, else
-// with its key colour see-through.
+// with its key colour see-through. `pixels` are the frame's in the
+// photo's colour space.
 void layFrame(const raster::Bitmap& dst, const raster::Bitmap& under, int x, int y, int w, int h,
-              const Surface& frame, const raster::SoftKey& key)
+              const Surface& frame, const QImage& pixels, const raster::SoftKey& key)
 {
-    const raster::Bitmap src = frame.source();
+    const raster::Bitmap src = pixelsToRead(pixels);
     const int fw = R(frame.ScaleWidth()), fh = R(frame.ScaleHeight());
     if (frame.hasAlpha())
         raster::AlphaBlendOver(dst, under, x, y, w, h, src, 0, 0, fw, fh,
@@ -144,10 +153,12 @@ void ImageCommands::AddFrameToPict_Click()
     // The frame is laid over the picture as it stands, read where it lies:
     // a picture still shared with its clean copy is not copied first.
     const Surface::Redrawing over = p2.redraw();
-    layFrame(over.target, over.current, 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1, frameKey());
+    const QImage frame = overlay();
+    layFrame(over.target, over.current, 0, 0, R(p2.ScaleWidth()), R(p2.ScaleHeight()), p1, frame, frameKey(frame));
     p5.setWidth(p2.Width());
     p5.setHeight(p2.Height());
     copyBlock(p5, p2, R(p2.ScaleWidth()), R(p2.ScaleHeight()));
+    p5.setProfile(p2.profile());
     ws_.FrameLaid = true;
 }
 
@@ -162,15 +173,16 @@ void ImageCommands::drawFrameAt(int px, int py)
 {
     Surface &p1 = ws_.Picture1, &p2 = ws_.Picture2, &p4 = ws_.Picture4, &p5 = ws_.Picture5;
     const int w = R(p4.ScaleWidth()), h = R(p4.ScaleHeight());
-    const raster::SoftKey key = frameKey();
+    const QImage frame = overlay();
+    const raster::SoftKey key = frameKey(frame);
     if (w == p2.ScaleWidth() && h == p2.ScaleHeight()) {
         // The restore from Picture4 covers all of Picture2: restore and
         // frame go in one pass, Picture2's earlier pixels unread.
-        layFrame(p2.targetToOverwrite(), p4.source(), px, py, w, h, p1, key);
+        layFrame(p2.targetToOverwrite(), p4.source(), px, py, w, h, p1, frame, key);
     } else {
         copyBlock(p2, p4, w, h);
         const raster::Bitmap target = p2.target();
-        layFrame(target, target, px, py, w, h, p1, key);
+        layFrame(target, target, px, py, w, h, p1, frame, key);
     }
     // Where the frame reaches past the picture there is nothing to copy:
     // that part of the result is blank, never left over from a former move.
@@ -178,6 +190,7 @@ void ImageCommands::drawFrameAt(int px, int py)
     raster::StretchBlt(p5.target(), 0, 0, w, h, p2.source(), px, py, w, h);
     p5.setWidth(p2.Width());
     p5.setHeight(p2.Height());
+    p5.setProfile(p2.profile());
 }
 
 // --- Moving and dragging ---
@@ -241,6 +254,7 @@ void ImageCommands::ShowReduced()
     p3.setHeight(p2.Height() / 3);
     raster::StretchBlt(p3.target(), 0, 0, R(p2.ScaleWidth() / 3.0), R(p2.ScaleHeight() / 3.0), p2.source(), 0, 0,
                        R(p2.ScaleWidth()), R(p2.ScaleHeight()));
+    p3.setProfile(p2.profile());
     p3.Left = 0;
     p3.Top = p1.Top;
     p1.Visible = false;
@@ -272,7 +286,7 @@ void ImageCommands::flipFirst(std::uint8_t& flag, bool horizontal)
     flag = std::uint8_t(1 - flag);
     const int f = flag;
     Surface &p1 = ws_.Picture1, &buff = ws_.Buff;
-    buff.setPicture(p1.picture());
+    buff.setPicture(p1.picture(), p1.profile());
     const int W = R(buff.ScaleWidth()), H = R(buff.ScaleHeight());
     drawMirrored(p1, buff, W, H, f, horizontal);
 }

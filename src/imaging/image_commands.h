@@ -48,9 +48,14 @@ public:
 private:
     void flipFirst(std::uint8_t& flag, bool horizontal);
     void flipSecond(std::uint8_t& flag, bool horizontal);
-    std::uint32_t frameKeyColour() const;
+    std::uint32_t frameKeyColour(const QImage& frame) const;
     // The frame's key with the tolerance in force.
-    raster::SoftKey frameKey() const;
+    raster::SoftKey frameKey(const QImage& frame) const;
+    // The first surface's image in the photo's colour space: itself where
+    // the two spaces are one, else converted once per pair of pictures
+    // (and remembered: a drag, or a batch of photos in one space, converts
+    // nothing more).
+    QImage overlay() const;
     // The drag's drawing: the clean picture, the frame over it at (px, py),
     // and the frame-sized region under the frame copied to Picture5.
     void drawFrameAt(int px, int py);

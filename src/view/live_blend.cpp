@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/colour_profile.h"
 #include "raster/raster.h"
 
 namespace tarvex::view {
@@ -12,9 +13,12 @@ const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize si
         shownAt(clean, clean_, size);
         cleanRevision_ = clean.revision();
     }
-    if (first_.size() != size || firstRevision_ != first.revision()) {
+    if (first_.size() != size || firstRevision_ != first.revision() || firstSpace_ != clean.profile()) {
+        // In the photo's colour space, as the command lays it.
         shownAt(first, first_, size);
+        colour::convertInPlace(first_, first.profile(), clean.profile());
         firstRevision_ = first.revision();
+        firstSpace_ = clean.profile();
     }
     if (blended_.size() != size)
         blended_ = QImage(size, QImage::Format_RGB32);
@@ -26,6 +30,7 @@ const QImage& LiveBlend::at(const Surface& first, const Surface& clean, QSize si
     raster::AlphaBlendOver(pixelsOf(blended_), pixelsOf(clean_), 0, 0, size.width(), size.height(), pixelsOf(first_), 0,
                            0, first_.width(), first_.height(),
                            raster::packBlendFunction(0, 0, std::uint8_t(std::clamp(value, 0, 255)), format));
+    onScreen(blended_, clean.profile());
     return blended_;
 }
 

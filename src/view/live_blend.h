@@ -20,6 +20,7 @@ public:
 private:
     QImage first_, clean_, blended_;
     quint64 firstRevision_ = 0, cleanRevision_ = 0;
+    QByteArray firstSpace_;  // the space first_ was converted into
 };
 
 }  // namespace tarvex::view

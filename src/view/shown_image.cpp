@@ -1,5 +1,6 @@
 #include "shown_image.h"
 
+#include "formats/colour_profile.h"
 #include "raster/raster.h"
 
 namespace tarvex::view {
@@ -40,9 +41,20 @@ const QImage& ShownImage::sized(const Surface& surface, QSize size, double ratio
         return image_;
     revision_ = surface.revision();
     shownAt(surface, image_, size);
+    onScreen(image_, surface.profile());
     image_.setDevicePixelRatio(ratio);
     ++made_;
     return image_;
+}
+
+bool needsConverting(const Surface& surface)
+{
+    return !surface.profile().isEmpty();
+}
+
+void onScreen(QImage& image, const QByteArray& profile)
+{
+    colour::convertInPlace(image, profile, QByteArray());
 }
 
 const QImage* ShownImage::lastOf(const Surface& surface) const

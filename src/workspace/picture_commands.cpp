@@ -103,8 +103,8 @@ void PictureCommands::openFirst(bool closeFirstSurface, const AskName& ask)
     }
     ws_.FirstEmpty = kFalse;
     ws_.FirstLossy = loaded.lossy;
-    ws_.Picture1.setPicture(picture);
-    ws_.Buff.setPicture(picture);
+    ws_.Picture1.setPicture(picture, loaded.profile);
+    ws_.Buff.setPicture(picture, loaded.profile);
 }
 
 void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
@@ -133,8 +133,8 @@ void PictureCommands::openSecond(bool closeSecondSurface, const AskName& ask)
     ws_.SecondPhoto = loaded.photo;
     SplitAtLast(ws_.SecondFileName, pathSeparator(), ws_.PathParts.Folder, ws_.PathParts.Name);
     ws_.SecondEmpty = kFalse;
-    ws_.Picture2.setPicture(picture);
-    ws_.Picture4.setPicture(picture);
+    ws_.Picture2.setPicture(picture, loaded.profile);
+    ws_.Picture4.setPicture(picture, loaded.profile);
 }
 
 void PictureCommands::OpenSource_Click()
@@ -198,7 +198,7 @@ void PictureCommands::saveSurface(const Surface& surface)
             // The file is complete, metadata and all, before it takes a name.
             const ResultFormat format = resultFormatOf(fileName);
             if (!staged || stagedFormat != format) {
-                const EncodedResult encoded = encodeResult(surface.image(), format, photo, resultSettings_);
+                const EncodedResult encoded = encodeResult(surface.image(), format, photo, resultSettings_, surface.profile());
                 if (!encoded.content) {
                     prompts_.showMessage(QStringLiteral("Rezultatul nu a putut fi salvat in \"%1\": %2.")
                                              .arg(QDir::toNativeSeparators(shownFileName(candidate)), encoded.failure));

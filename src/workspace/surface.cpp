@@ -80,7 +80,7 @@ void Surface::resizeImage(int width, int height)
     touch();
 }
 
-void Surface::setPicture(Picture picture)
+void Surface::setPicture(Picture picture, QByteArray profile)
 {
     const auto kept = [](QImage::Format f) {
         return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied;
@@ -88,6 +88,7 @@ void Surface::setPicture(Picture picture)
     if (picture && !picture->isNull() && !kept(picture->format()))
         picture = std::make_shared<const QImage>(picture->convertToFormat(QImage::Format_RGB32));
     picture_ = std::move(picture);
+    profile_ = picture_ ? std::move(profile) : QByteArray();
     format_ = picture_ && !picture_->isNull() ? picture_->format() : QImage::Format_RGB32;
     if (picture_ && !picture_->isNull()) {
         width_ = picture_->width() + 2 * kBorder;

@@ -38,9 +38,15 @@ public:
     // Gives the box a picture: it takes the picture's size and its image
     // shows the picture (in 32-bit RGB, or premultiplied ARGB for a
     // picture with alpha, whatever format it came in). An empty picture
-    // blanks the image and keeps the size.
-    void setPicture(Picture picture);
+    // blanks the image and keeps the size. `profile` is the colour space
+    // the picture's values are in (empty: sRGB).
+    void setPicture(Picture picture, QByteArray profile = {});
     const Picture& picture() const { return picture_; }
+    // The colour space of the image's values, as an ICC profile; empty for
+    // sRGB. Drawings keep the values as they are: a command that draws
+    // another surface's pixels into this one gives it that one's space.
+    const QByteArray& profile() const { return profile_; }
+    void setProfile(const QByteArray& profile) { profile_ = profile; }
     // Whether the image carries alpha (premultiplied): drawings into it
     // keep it, and drawing it over another picture weighs by it.
     bool hasAlpha() const { return format_ == QImage::Format_ARGB32_Premultiplied; }
@@ -97,6 +103,7 @@ private:
     QSize area_;
     QImage::Format format_ = QImage::Format_RGB32;
     Picture picture_;
+    QByteArray profile_;
     mutable QImage image_;
     mutable bool blank_ = true;
     quint64 revision_ = 0;

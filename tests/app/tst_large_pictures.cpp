@@ -4,6 +4,8 @@
 // exactly what the commands make without a window.
 #include <QtTest>
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QScrollBar>
 
 #include "app/main_window.h"
@@ -69,6 +71,30 @@ private slots:
         shell_->start();
     }
     void cleanup() { shell_.reset(); }
+
+    // A P3 photo, small enough to be shown 1:1 and large enough to be
+    // reduced: the window shows its colours converted to the screen's
+    // (sRGB), while the model keeps the photo's values.
+    void wideGamutPhotosAreShownInScreenColours()
+    {
+        const QDir dir(dir_.path());
+        for (const QSize size : {QSize(200, 150), QSize(1600, 1200)}) {
+            QImage photo(size, QImage::Format_RGB32);
+            photo.fill(qRgb(250, 30, 20));  // a red past what sRGB shows
+            photo.setColorSpace(QColorSpace::DisplayP3);
+            const QString path = dir.filePath(QStringLiteral("p3-%1.png").arg(size.width()));
+            QVERIFY(photo.save(path, "png"));
+            shell_->Command1_Click();
+            open(QString(), path);
+            QCOMPARE(ws().Picture2.image().pixel(10, 10), qRgb(250, 30, 20));
+            const QRgb shown = shownArea(control("Picture2")).pixel(10, 10);
+            const QRgb want = QColorSpace(QColorSpace::DisplayP3).transformationToColorSpace(QColorSpace::SRgb).map(qRgb(250, 30, 20));
+            QVERIFY2(std::abs(qRed(shown) - qRed(want)) <= 2 && std::abs(qGreen(shown) - qGreen(want)) <= 2 &&
+                         std::abs(qBlue(shown) - qBlue(want)) <= 2,
+                     qPrintable(QStringLiteral("%1 shown as %2, in sRGB %3").arg(size.width()).arg(shown, 8, 16).arg(want, 8, 16)));
+            main()->run(Command::Exit);
+        }
+    }
 
     void largeMixFitsAndSavesFullSize()
     {

@@ -6,15 +6,14 @@
 
 namespace tarvex::testing {
 
-// Qt's reading of a PNG in the loader's working form: in sRGB,
-// premultiplied where some pixel is not opaque, RGB32 otherwise.
+// Qt's reading of a PNG in the loader's working form: the file's values
+// (in its own colour space), premultiplied where some pixel is not opaque,
+// RGB32 otherwise.
 inline QImage qtWorkingPng(const QByteArray& bytes)
 {
     QImage image = QImage::fromData(bytes, "png");
     if (image.isNull())
         return image;
-    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
     image.setColorSpace(QColorSpace());
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < argb.height(); ++y)

@@ -165,7 +165,7 @@ private slots:
     }
 
     // Files the plain reader declines; the loader still opens each as Qt's
-    // reader does.
+    // reader does. A file with a colour profile it reads.
     void otherJpegsAreLeftToQt()
     {
         const QImage photo = testing::patternImage(48, 32, 5);
@@ -183,7 +183,6 @@ private slots:
         } cases[] = {
             {"grey", jpegBytes(photo, grey)},
             {"CMYK", jpegBytes(photo, cmyk)},
-            {"colour profile", jpegBytes(photo, profiled)},
             {"cut in half", plain.left(plain.size() / 2)},
             {"damaged data", damaged},
             {"headers only", plain.left(200)},
@@ -197,6 +196,9 @@ private slots:
             if (loaded.picture)
                 QVERIFY2(*loaded.picture == qt, c.what);
         }
+        // A colour profile leaves the values as they are: read here too.
+        const QByteArray withProfile = jpegBytes(photo, profiled);
+        QCOMPARE(plainRead(withProfile), qtRead(withProfile));
         // The size limit: a picture of exactly the limit is read, one byte
         // under it is not.
         QVERIFY(plainRead(plain, 48 * 32 * 4 - 1).isNull());

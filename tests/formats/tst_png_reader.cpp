@@ -104,6 +104,9 @@ private slots:
             if (loaded.picture)
                 QVERIFY2(*loaded.picture == qt, c.what);
         }
+        // Its gamma is the PNG's colour space: the values stay, the space goes with them.
+        QVERIFY(!loadPicture(write(QStringLiteral("gamma.png"), pngBytes(gamma))).profile.isEmpty());
+        QVERIFY(loadPicture(write(QStringLiteral("plain.png"), plain)).profile.isEmpty());
         QVERIFY(plainPng(plain, 40 * 30 * 4 - 1).isNull());
         QVERIFY(!plainPng(plain, 40 * 30 * 4).isNull());
     }
