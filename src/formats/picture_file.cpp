@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "colour_profile.h"
+#include "image_buffers.h"
 #include "metadata_blocks.h"
 #include "plain_bitmap.h"
 #include "plain_jpeg.h"
@@ -310,6 +311,38 @@ QByteArray embeddedProfile(int fd, qint64 fileSize, const QByteArray& format)
     return {};
 }
 
+// The Exif orientation a transformation Qt read from a file's tag stands for.
+int exifOrientation(QImageIOHandler::Transformations t)
+{
+    switch (int(t)) {
+    case QImageIOHandler::TransformationMirror: return 2;
+    case QImageIOHandler::TransformationRotate180: return 3;
+    case QImageIOHandler::TransformationFlip: return 4;
+    case QImageIOHandler::TransformationFlipAndRotate90: return 5;
+    case QImageIOHandler::TransformationRotate90: return 6;
+    case QImageIOHandler::TransformationMirrorAndRotate90: return 7;
+    case QImageIOHandler::TransformationRotate270: return 8;
+    default: return 1;
+    }
+}
+
+// The picture turned upright as the file's orientation tag says, into a
+// buffer of its own; null where it could not be.
+QImage turned(QImage stored, QImageIOHandler::Transformations t)
+{
+    const int orientation = exifOrientation(t);
+    if (stored.isNull() || orientation == 1)
+        return stored;
+    const QSize size = orientation >= 5 ? stored.size().transposed() : stored.size();
+    QImage upright = uninitialisedImage(size, stored.format());  // every pixel is drawn
+    if (upright.isNull() || !raster::Orient(pixelsOf(upright), pixelsToRead(stored), orientation))
+        return {};
+    const bool swap = orientation >= 5;
+    upright.setDotsPerMeterX(swap ? stored.dotsPerMeterY() : stored.dotsPerMeterX());
+    upright.setDotsPerMeterY(swap ? stored.dotsPerMeterX() : stored.dotsPerMeterY());
+    return upright;
+}
+
 QString readerFailure(QImageReader::ImageReaderError error)
 {
     switch (error) {
@@ -358,8 +391,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     QByteArray plainProfile;
     if (format == "bmp")
         image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
-    else if (format == "jpeg" && reader.transformation() == QImageIOHandler::TransformationNone)
-        image = readPlainJpeg(file.handle(), kMaxPictureBytes, &plainProfile);
+    else if (format == "jpeg")
+        image = turned(readPlainJpeg(file.handle(), kMaxPictureBytes, &plainProfile), reader.transformation());
     else if (format == "png" && reader.transformation() == QImageIOHandler::TransformationNone)
         image = readPlainPng(file.handle(), fileSize, kMaxPictureBytes);
     if (image.isNull() && (!reader.read(&image) || image.isNull())) {

@@ -47,6 +47,12 @@ struct Kernels {
     // out[k] = 0xff000000 | red << 16 | green << 8 | blue, from in[3k..3k+2]
     // = blue, green, red.
     void (*unpackBgr24)(Pixel* out, const std::uint8_t* in, int n);
+    // A transposed block: for y < h and x < w,
+    //     d[y * dStride + x] = s[x * sRowStep + (reversed ? -y : y)],
+    // so dst's rows are src's columns, walked from `s` by whole rows (either
+    // way, as sRowStep's sign says) and along each row forwards or back.
+    void (*transpose)(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed,
+                      int w, int h);
 };
 
 const Kernels& genericKernels();

@@ -10,7 +10,7 @@ const Kernels& avx2KernelTable()
     using namespace avx2;
     static const Kernels kernels{copyRow, mirrorRow,  up2Row, down2Row,    gatherRow,    blendRow,
                                  keyRow,  overRow,    softKeyRow, fence, reduceRowAt, packBgr24Row,
-                                 unpackBgr24Row};
+                                 unpackBgr24Row, transposeBlock};
     return kernels;
 }
 

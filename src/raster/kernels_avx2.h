@@ -137,6 +137,8 @@ void down2Row(Pixel* d, const Pixel* s, int n, bool stream);
 void gatherRow(Pixel* d, const Pixel* row, const std::int32_t* index, int n);
 void packBgr24Row(std::uint8_t* out, const Pixel* in, int n);
 void unpackBgr24Row(Pixel* out, const std::uint8_t* in, int n);
+void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
+                    int h);
 void fence();
 void blendRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);
 void overRow(Pixel* d, const Pixel* s, const Pixel* u, int n, unsigned alpha, bool stream);

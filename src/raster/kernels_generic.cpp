@@ -148,13 +148,26 @@ void unpackBgr24Row(Pixel* out, const std::uint8_t* in, int n)
         out[x] = 0xff000000u | Pixel(in[2]) << 16 | Pixel(in[1]) << 8 | in[0];
 }
 
+// In tiles of 8 x 8, so each source row's pixels are used while in the cache.
+void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
+                    int h)
+{
+    const std::ptrdiff_t step = reversed ? -1 : 1;
+    constexpr int kTile = 8;
+    for (int y0 = 0; y0 < h; y0 += kTile)
+        for (int x0 = 0; x0 < w; x0 += kTile)
+            for (int y = y0; y < std::min(h, y0 + kTile); ++y)
+                for (int x = x0; x < std::min(w, x0 + kTile); ++x)
+                    d[y * dStride + x] = s[x * sRowStep + y * step];
+}
+
 }  // namespace
 
 const Kernels& genericKernels()
 {
     static const Kernels kernels{copyRow, mirrorRow,  up2Row,  down2Row,    gatherRow,    blendRow,
                                  keyRow,  overRow,    softKeyRow, noFence, reduceRowAt, packBgr24Row,
-                                 unpackBgr24Row};
+                                 unpackBgr24Row, transposeBlock};
     return kernels;
 }
 

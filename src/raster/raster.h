@@ -143,6 +143,15 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
                         int xs, int ys, int ws, int hs, const SoftKey& key);
 
+// Copies src into dst as a picture a camera stored is shown under its Exif
+// orientation tag: 1 as it is, 2 mirrored left to right, 3 turned half
+// round, 4 mirrored top to bottom, 5 mirrored along the main diagonal
+// (transposed), 6 turned a quarter clockwise, 7 mirrored along the other
+// diagonal, 8 turned a quarter anticlockwise. dst has src's size, width
+// and height swapped for 5 to 8; the two must not overlap. Returns false,
+// drawing nothing, for another orientation or size.
+bool Orient(const Bitmap& dst, const Bitmap& src, int orientation);
+
 // The pixel at (x, y) as a COLORREF, or CLR_INVALID outside the buffer.
 ColorRef GetPixel(const Bitmap& src, int x, int y);
 
@@ -258,6 +267,7 @@ bool TransparentBlt(const Bitmap& dst, int xd, int yd, int wd, int hd, const Bit
 bool TransparentBltOver(const Bitmap& dst, const Bitmap& under, int xd, int yd, int wd, int hd, const Bitmap& src,
                         int xs, int ys, int ws, int hs, const SoftKey& key);
 bool ReduceArea(const Bitmap& dst, const Bitmap& src);
+bool Orient(const Bitmap& dst, const Bitmap& src, int orientation);
 }  // namespace reference
 
 }  // namespace tarvex::raster

@@ -162,4 +162,29 @@ bool ReduceArea(const Bitmap& dst, const Bitmap& src)
     return true;
 }
 
+bool Orient(const Bitmap& dst, const Bitmap& src, int orientation)
+{
+    const bool turned = orientation >= 5;
+    if (orientation < 1 || orientation > 8 || dst.empty() || src.empty() ||
+        dst.width != (turned ? src.height : src.width) || dst.height != (turned ? src.width : src.height))
+        return false;
+    const int sw = src.width, sh = src.height;
+    for (int y = 0; y < dst.height; ++y)
+        for (int x = 0; x < dst.width; ++x) {
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = sw - 1 - x; break;
+            case 3: sx = sw - 1 - x, sy = sh - 1 - y; break;
+            case 4: sy = sh - 1 - y; break;
+            case 5: sx = y, sy = x; break;
+            case 6: sx = y, sy = sh - 1 - x; break;
+            case 7: sx = sw - 1 - y, sy = sh - 1 - x; break;
+            case 8: sx = sw - 1 - y, sy = x; break;
+            default: break;
+            }
+            dst.row(y)[x] = src.row(sy)[sx];
+        }
+    return true;
+}
+
 }  // namespace tarvex::raster::reference

@@ -3,6 +3,7 @@
 // pictures decoded and drawn into buffers that held other pictures before.
 #include <QtTest>
 
+#include <QImageReader>
 #include <QImageWriter>
 #include <QtEndian>
 
@@ -208,6 +209,32 @@ private slots:
     // A kept buffer goes to the next image of about its size, and at most
     // the number kept are held, the oldest let go first. Each buffer is
     // told by the colour it was filled with: a kept one still holds it.
+    // Photos a camera stored on their side or upside down: turned upright
+    // by the plain reader and the raster turn, they give exactly the pixels
+    // Qt's reader gives when it turns them itself.
+    void turnedJpegsReadAsQtTurnsThem()
+    {
+        const QByteArray plain = jpegBytes(testing::patternImage(61, 37, 3), {});
+        for (int o = 1; o <= 8; ++o) {
+            // An APP1 Exif segment holding only the orientation.
+            QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+            exif += char(o);
+            exif += QByteArray(7, '\0');
+            QByteArray segment("\xff\xe1", 2);
+            segment += char((exif.size() + 2) >> 8);
+            segment += char((exif.size() + 2) & 0xff);
+            const QByteArray file = QByteArray(plain).insert(2, segment + exif);
+            const QString path = write(QStringLiteral("turned%1.jpg").arg(o), file);
+            const LoadResult loaded = loadPicture(path);
+            QVERIFY2(loaded.picture, qPrintable(loaded.failure));
+            QImageReader reader(path);
+            reader.setAutoTransform(true);
+            const QImage qt = reader.read().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(reader.transformation() == QImageIOHandler::TransformationNone, o == 1);
+            QVERIFY2(*loaded.picture == qt, qPrintable(QStringLiteral("orientation %1").arg(o)));
+        }
+    }
+
     void sixteenBitBitmapsWidenToFullIntensity_data()
     {
         QTest::addColumn<int>("infoSize");

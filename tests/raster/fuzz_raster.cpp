@@ -5,8 +5,9 @@
 // (sometimes from a source hundreds of rows tall), 5 the blend over a
 // restored picture, 6 and 7 the colour key over a restored picture or in
 // place, 8 and 9 the soft key (colour to alpha) stretched or over a
-// restored picture. The blends take premultiplied sources with their own
-// alpha as often as opaque ones.
+// restored picture, 10 the turn of the whole source by an orientation tag
+// (into a target of its size or its transposed size). The blends take
+// premultiplied sources with their own alpha as often as opaque ones.
 #include <cstring>
 
 #include "pixel_buffer.h"
@@ -65,6 +66,7 @@ bool apply(int op, testing::PixelBuffer& d, testing::PixelBuffer& s, const int* 
         return reference ? R::reference::TransparentBltOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key)
                          : R::TransparentBltOver(db, sb, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], key);
     }
+    case 10: return reference ? R::reference::Orient(db, sb, a[0] & 15) : R::Orient(db, sb, a[0] & 15);
     default: return reference ? R::reference::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra)
                               : R::TransparentBlt(db, a[0], a[1], a[2], a[3], sb, a[4], a[5], a[6], a[7], extra);
     }
@@ -78,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dw = in.take<std::uint8_t>() % 80, dh = in.take<std::uint8_t>() % 40;
     const int sw = in.take<std::uint8_t>() % 80;
     int sh = in.take<std::uint8_t>() % 40;
-    const int op = in.take<std::uint8_t>() % 10;
+    const int op = in.take<std::uint8_t>() % 11;
     if (op == 4 && sh % 4 == 0)  // a reduction whose rows weigh past 16-bit sums
         sh = 128 + in.take<std::uint16_t>() % 400;
     int args[8];
@@ -91,7 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool blend = op == 2 || op == 5;
     if (blend && (extra & 0x1000))
         extra &= 0x01ff0000u;  // mostly a valid blend function, with or without the source's alpha
-    testing::PixelBuffer src(sw, sh, in.take<std::uint8_t>() % 5), dst(dw, dh, in.take<std::uint8_t>() % 5);
+    // A turn mostly gets a target that fits: the source's size, or swapped.
+    const bool fits = op == 10 && (extra & 0x4000);
+    const bool swapped = (args[0] & 15) >= 5;
+    testing::PixelBuffer src(sw, sh, in.take<std::uint8_t>() % 5),
+        dst(fits ? (swapped ? sh : sw) : dw, fits ? (swapped ? sw : sh) : dh, in.take<std::uint8_t>() % 5);
     const std::uint32_t palette[4] = {0xff000000u | in.take<std::uint32_t>(), 0xff00ff00u,
                                       0xff000000u | in.take<std::uint32_t>(), 0xffffffffu};
     const bool premultiplied = blend && (extra >> 24) == raster::AC_SRC_ALPHA;
