@@ -9,7 +9,8 @@ namespace tarvex::mainTexts {
 
 inline constexpr const char* kCaption = "VarAdidezid";
 inline constexpr const char* kLabel1 = "Mixeaza";
-inline constexpr const char* kCdlgFilter = "Picturi (*.bmp;*.jpg;*.jpeg)|*.bmp;*.jpg;*.jpeg";
+inline constexpr const char* kCdlgFilter =
+    "Picturi (*.bmp;*.jpg;*.jpeg;*.heic;*.heif;*.avif)|*.bmp;*.jpg;*.jpeg;*.heic;*.heif;*.avif";
 inline constexpr const char* kMessageCaption = "Tarvex";
 
 struct MenuItem {

@@ -50,12 +50,13 @@ struct Flags {
         "N");
     QCommandLineOption out = option("out", "Salveaza in DOSAR (creat daca lipseste), nu langa fiecare fotografie.", "DOSAR");
     QCommandLineOption format = option("format",
-                                       "Salveaza fiecare rezultat ca bmp, jpg, png, tiff sau webp, cu extensia numelui\n"
-                                       "schimbata la fel (implicit: formatul pe care il spune numele).",
+                                       "Salveaza fiecare rezultat ca bmp, jpg, png, tiff, webp, heic sau avif, cu\n"
+                                       "extensia numelui schimbata la fel (implicit: formatul pe care il spune numele).",
                                        "FORMAT");
     QCommandLineOption quality = option("quality",
-                                        "Calitatea rezultatelor JPEG si WebP cu pierderi, de la 1 la 100 (implicit:\n"
-                                        "a fotografiei, daca este JPEG; altfel 92 pentru JPEG si 90 pentru WebP).",
+                                        "Calitatea rezultatelor JPEG, WebP cu pierderi, HEIC si AVIF, de la 1 la 100\n"
+                                        "(implicit: a fotografiei, daca este JPEG; altfel 92 pentru JPEG, 90 pentru WebP,\n"
+                                        "65 pentru HEIC, 90 pentru AVIF).",
                                         "N");
     QCommandLineOption includeResults = option(
         "include-results", "Ia si fisierele cu nume de rezultate numerotate (Stn000...), pe care altfel le sare.");
@@ -109,8 +110,9 @@ QString helpText()
         "  tarvex-batch mix [optiuni] PRIMA POZA...\n\n"
         "Pune rama sau prima poza peste fiecare POZA, cum face fereastra Tarvex, si salveaza fiecare\n"
         "rezultat ca Stn000<numele pozei> (numerotat mai departe, fara sa inlocuiasca vreun fisier)\n"
-        "langa poza sau in --out, in formatul pe care il spune numele (JPEG, PNG, TIFF, WebP; BMP\n"
-        "pentru orice alt nume), cu metadatele pozei. Fisierele cu nume de rezultate sunt sarite.\n\n"
+        "langa poza sau in --out, in formatul pe care il spune numele (JPEG, PNG, TIFF, WebP, HEIC,\n"
+        "AVIF; BMP pentru orice alt nume), cu metadatele pozei. Fisierele cu nume de rezultate sunt\n"
+        "sarite.\n\n"
         "Optiuni:\n");
     const Flags flags;
     for (const QCommandLineOption* o : flags.all()) {
@@ -193,7 +195,7 @@ std::variant<ParsedCommandLine, QString> parseCommandLine(const QStringList& arg
     if (parser.isSet(flags.format)) {
         o.format = resultFormatNamed(parser.value(flags.format));
         if (!o.format)
-            return QStringLiteral("--format ia bmp, jpg, png, tiff sau webp");
+            return QStringLiteral("--format ia bmp, jpg, png, tiff, webp, heic sau avif");
     }
     if (parser.isSet(flags.quality)) {
         const auto v = parseWhole(parser.value(flags.quality), 1, 100);

@@ -174,26 +174,42 @@ bool isWebp(const QByteArray& encoded)
 // WebP's chunks are written with libwebpmux: Exiv2 0.27 breaks the image
 // chunk of a WebP file it adds a profile to. WebP has no IPTC chunk, so
 // IPTC goes into the XMP, as Exiv2 maps it.
-QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const Plan& plan)
+// The blocks as planned, as bytes, for formats that keep them apart (WebP
+// chunks, HEIF items): IPTC, which they have no place for, in the XMP.
+ResultBlocks blockBytes(const PhotoMetadata& metadata, QSize pixels, const Plan& plan)
 {
-    QByteArray exifBytes, xmpBytes;
+    ResultBlocks out;
     if (plan.exif == Carry::Parsed)
-        exifBytes = encodedExif(resultExif(metadata.exif, pixels));
+        out.exif = encodedExif(resultExif(metadata.exif, pixels));
     else if (plan.exif == Carry::Raw)
-        exifBytes = uprightRawExif(metadata.rawExif);
+        out.exif = uprightRawExif(metadata.rawExif);
     Exiv2::XmpData xmp;
     if (plan.xmp == Carry::Parsed)
         xmp = resultXmp(metadata.xmp, pixels);
-    if (plan.iptc == Carry::Parsed && plan.xmp != Carry::Raw)
-        Exiv2::copyIptcToXmp(resultIptc(metadata.iptc), xmp);
+    if (plan.iptc == Carry::Parsed && plan.xmp != Carry::Raw) {
+        // Only what the XMP does not say already: the photo's own XMP wins
+        // over its IPTC where both have, say, keywords.
+        Exiv2::XmpData fromIptc;
+        Exiv2::copyIptcToXmp(resultIptc(metadata.iptc), fromIptc);
+        for (const Exiv2::Xmpdatum& d : fromIptc)
+            if (xmp.findKey(Exiv2::XmpKey(d.key())) == xmp.end())
+                xmp.add(d);
+    }
     if (plan.xmp == Carry::Raw) {
-        xmpBytes = blocks::uprightXmp(metadata.xmp);
+        out.xmp = blocks::uprightXmp(metadata.xmp);
     } else if (!xmp.empty()) {
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp) != 0)
             throw Exiv2::Error(Exiv2::kerErrorMessage, "XMP not encoded");
-        xmpBytes = QByteArray::fromStdString(packet);
+        out.xmp = QByteArray::fromStdString(packet);
     }
+    return out;
+}
+
+QByteArray writtenWebp(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, const Plan& plan)
+{
+    const ResultBlocks blocks = blockBytes(metadata, pixels, plan);
+    const QByteArray &exifBytes = blocks.exif, &xmpBytes = blocks.xmp;
     const QByteArray& profile = plan.profile;
     const WebPData source{reinterpret_cast<const uint8_t*>(encoded.constData()), size_t(encoded.size())};
     std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&source, 0), WebPMuxDelete);
@@ -314,58 +330,112 @@ PhotoMetadata readPhotoMetadata(const QByteArray& bytes)
     return metadata;
 }
 
-QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped,
-                        const QByteArray& profile)
+namespace {
+
+// How each block is first tried: as Exiv2 reads it where it can, else as
+// it stands.
+Plan firstPlan(const PhotoMetadata& metadata, const QByteArray& profile)
 {
-    setUpExiv2();
-    ReportScope scope;
     Plan plan;
     plan.profile = profile.isEmpty() ? srgbProfile() : profile;
     plan.exif = !metadata.exif.isEmpty() ? Carry::Parsed : !metadata.rawExif.isEmpty() ? Carry::Raw : Carry::None;
     plan.iptc = metadata.iptc.isEmpty() ? Carry::None : Carry::Parsed;
     plan.xmp = metadata.xmp.isEmpty() ? Carry::None : xmpParses(metadata.xmp) ? Carry::Parsed : Carry::Raw;
-    // Each failure takes one step down, the most fragile block first: as
-    // read to as it stands (where it can be), then out.
-    const auto stepDown = [&]() {
-        if (plan.exif == Carry::Parsed)
-            plan.exif = metadata.rawExif.isEmpty() ? Carry::None : Carry::Raw;
-        else if (plan.exif == Carry::Raw)
-            plan.exif = Carry::None;
-        else if (plan.iptc != Carry::None)
-            plan.iptc = Carry::None;
-        else if (plan.xmp == Carry::Parsed)
-            plan.xmp = Carry::Raw;
-        else if (plan.xmp == Carry::Raw)
-            plan.xmp = Carry::None;
-        else
-            return false;
-        return true;
-    };
-    const auto leftOut = [&]() {
-        QStringList names;
-        if (plan.exif == Carry::None && !(metadata.exif.isEmpty() && metadata.rawExif.isEmpty()))
-            names << QStringLiteral("Exif");
-        if (plan.iptc == Carry::None && !metadata.iptc.isEmpty())
-            names << QStringLiteral("IPTC");
-        if (plan.xmp == Carry::None && !metadata.xmp.isEmpty())
-            names << QStringLiteral("XMP");
-        return names;
-    };
+    return plan;
+}
+
+// Each failure takes one step down, the most fragile block first: as read
+// to as it stands (where it can be), then out. False when nothing is left
+// to take out.
+bool stepDown(Plan& plan, const PhotoMetadata& metadata)
+{
+    if (plan.exif == Carry::Parsed)
+        plan.exif = metadata.rawExif.isEmpty() ? Carry::None : Carry::Raw;
+    else if (plan.exif == Carry::Raw)
+        plan.exif = Carry::None;
+    else if (plan.iptc != Carry::None)
+        plan.iptc = Carry::None;
+    else if (plan.xmp == Carry::Parsed)
+        plan.xmp = Carry::Raw;
+    else if (plan.xmp == Carry::Raw)
+        plan.xmp = Carry::None;
+    else
+        return false;
+    return true;
+}
+
+QStringList leftOut(const Plan& plan, const PhotoMetadata& metadata)
+{
+    QStringList names;
+    if (plan.exif == Carry::None && !(metadata.exif.isEmpty() && metadata.rawExif.isEmpty()))
+        names << QStringLiteral("Exif");
+    if (plan.iptc == Carry::None && !metadata.iptc.isEmpty())
+        names << QStringLiteral("IPTC");
+    if (plan.xmp == Carry::None && !metadata.xmp.isEmpty())
+        names << QStringLiteral("XMP");
+    return names;
+}
+
+// `write(plan)` with the blocks stepped down until it succeeds; `fallback`
+// when even nothing cannot be written.
+template <typename Result, typename Write>
+Result carried(const PhotoMetadata& metadata, const QByteArray& profile, QStringList* dropped, Write write,
+               const Result& fallback)
+{
+    setUpExiv2();
+    ReportScope scope;
+    Plan plan = firstPlan(metadata, profile);
     for (;;) {
         try {
-            QByteArray out = written(encoded, metadata, pixels, plan);
+            Result out = write(plan);
             if (dropped)
-                *dropped = leftOut();
+                *dropped = leftOut(plan, metadata);
             return out;
         } catch (const Exiv2::AnyError&) {
         } catch (const std::exception&) {
         }
-        if (!stepDown())
+        if (!stepDown(plan, metadata))
             break;
     }
     if (dropped)
-        *dropped = leftOut();
-    return encoded;
+        *dropped = leftOut(plan, metadata);
+    return fallback;
+}
+
+}  // namespace
+
+QByteArray withMetadata(const QByteArray& encoded, const PhotoMetadata& metadata, QSize pixels, QStringList* dropped,
+                        const QByteArray& profile)
+{
+    return carried<QByteArray>(
+        metadata, profile, dropped, [&](const Plan& plan) { return written(encoded, metadata, pixels, plan); }, encoded);
+}
+
+ResultBlocks resultBlocks(const PhotoMetadata& metadata, QSize pixels, QStringList* dropped)
+{
+    return carried<ResultBlocks>(
+        metadata, QByteArray(), dropped, [&](const Plan& plan) { return blockBytes(metadata, pixels, plan); },
+        ResultBlocks{});
+}
+
+PhotoMetadata photoMetadataFromBlocks(const QByteArray& exif, const QByteArray& xmp)
+{
+    setUpExiv2();
+    PhotoMetadata metadata;
+    metadata.rawExif = exif;
+    metadata.xmp = xmp;
+    if (exif.isEmpty())
+        return metadata;
+    ReportScope scope;
+    try {
+        Exiv2::ExifData data;
+        Exiv2::ExifParser::decode(data, reinterpret_cast<const Exiv2::byte*>(exif.constData()), uint32_t(exif.size()));
+        if (!data.empty())
+            metadata.exif = encodedExif(data);
+    } catch (const Exiv2::AnyError&) {
+    } catch (const std::exception&) {
+    }
+    return metadata;
 }
 
 }  // namespace tarvex

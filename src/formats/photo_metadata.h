@@ -31,6 +31,20 @@ struct PhotoMetadata {
 // does not know. Never throws.
 PhotoMetadata readPhotoMetadata(const QByteArray& bytes);
 
+// The metadata of a file that keeps its blocks apart (HEIF): its Exif as a
+// TIFF structure and its XMP packet, either of them possibly empty.
+PhotoMetadata photoMetadataFromBlocks(const QByteArray& exif, const QByteArray& xmp);
+
+// The blocks a HEIF or AVIF result carries, made as for any other result:
+// the Exif upright, at its new size, without a thumbnail (as it stood where
+// Exiv2 cannot write it), the XMP likewise, the IPTC within the XMP. The
+// blocks that could not be carried are named in `dropped`.
+struct ResultBlocks {
+    QByteArray exif;  // a TIFF structure, or empty
+    QByteArray xmp;   // an XMP packet, or empty
+};
+ResultBlocks resultBlocks(const PhotoMetadata& metadata, QSize pixels, QStringList* dropped);
+
 // The sRGB colour profile results are tagged with, as ICC data.
 QByteArray srgbProfile();
 

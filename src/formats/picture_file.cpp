@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "colour_profile.h"
+#include "heif_file.h"
 #include "image_buffers.h"
 #include "metadata_blocks.h"
 #include "plain_bitmap.h"
@@ -111,6 +112,8 @@ QByteArray sniffFormat(const QByteArray& head)
         return "tiff";
     if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
         return "webp";
+    if (heif::isHeif(head))
+        return "heif";
     return {};
 }
 
@@ -131,7 +134,7 @@ bool openPictureFile(const QString& path, QFile& file, qint64& size, QByteArray&
     head = file.peek(256);  // a BMP's longest headers, with their colour masks
     format = sniffFormat(head);
     if (format.isEmpty()) {
-        failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF sau WebP)");
+        failure = reason("nu este o poza BMP sau JPEG (nici PNG, TIFF, WebP, HEIF sau AVIF)");
         return false;
     }
     return true;
@@ -343,6 +346,63 @@ QImage turned(QImage stored, QImageIOHandler::Transformations t)
     return upright;
 }
 
+// Why a picture of `size` from a file of `fileSize` bytes is not opened:
+// more pixels than can be held, or far more than such a file can code.
+QString sizeFailure(QSize size, qint64 fileSize)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (pixels > kMaxPictureBytes / 4)
+        return QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
+            .arg(size.width()).arg(size.height()).arg(kMaxPictureBytes / 4 / 1000000);
+    if (!plausibleSize(pixels, fileSize))
+        return QStringLiteral("spune ca are %1 x %2 pixeli, mult prea multi pentru un fisier de %3 octeti")
+            .arg(size.width()).arg(size.height()).arg(fileSize);
+    return {};
+}
+
+// The whole of the open file, which libheif reads from memory; empty where
+// it cannot be read or is larger than any picture it could hold.
+QByteArray wholeFile(int fd, qint64 fileSize)
+{
+    if (fileSize > kMaxPictureBytes)
+        return {};
+    QByteArray bytes(qsizetype(fileSize), Qt::Uninitialized);
+    return readAt(fd, bytes.data(), fileSize, 0) ? bytes : QByteArray();
+}
+
+// A HEIF or AVIF file: its primary picture, upright as the file itself
+// says (its Exif orientation only tells, as the format asks), with its
+// profile and its metadata items.
+LoadResult loadHeif(int fd, qint64 fileSize, const std::function<void()>& beforeDecode, bool asPhoto)
+{
+    LoadResult result;
+    const QByteArray bytes = wholeFile(fd, fileSize);
+    if (bytes.isEmpty()) {
+        result.failure = fileSize > kMaxPictureBytes ? reason("fisierul este prea mare") : reason("fisierul nu a putut fi citit");
+        return result;
+    }
+    heif::Read read = heif::read(bytes, kMaxPictureBytes, [&](QSize size) {
+        const QString failure = sizeFailure(size, fileSize);
+        if (failure.isEmpty() && beforeDecode)
+            beforeDecode();
+        return failure;
+    });
+    if (read.image.isNull()) {
+        result.failure = read.failure;
+        return result;
+    }
+    result.lossy = true;
+    result.profile = read.profile;
+    result.picture = std::make_shared<const QImage>(toWorkingFormat(std::move(read.image)));
+    if (asPhoto) {
+        PhotoInfo info;
+        info.lossy = true;
+        info.metadata = photoMetadataFromBlocks(read.exif, read.xmp);
+        result.photo = std::make_shared<const PhotoInfo>(std::move(info));
+    }
+    return result;
+}
+
 QString readerFailure(QImageReader::ImageReaderError error)
 {
     switch (error) {
@@ -363,6 +423,8 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     QByteArray head, format;
     if (!openPictureFile(path, file, fileSize, head, format, result.failure))
         return result;
+    if (format == "heif")
+        return loadHeif(file.handle(), fileSize, beforeDecode, asPhoto);
     static const bool limited = [] {  // process-wide, so set once, before any decode
         QImageReader::setAllocationLimit(int(kMaxPictureBytes >> 20) + 1);
         return true;
@@ -375,16 +437,10 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     // than printed: a damaged file gets its one message, from us.
     DecodeWarnings warnings;
     const QSize declared = declaredSize(reader, head);
-    if (declared.isValid() && qint64(declared.width()) * declared.height() > kMaxPictureBytes / 4) {
-        result.failure = QStringLiteral("are %1 x %2 pixeli, mai mult decat se poate deschide (cel mult %3 de milioane)")
-                             .arg(declared.width()).arg(declared.height()).arg(kMaxPictureBytes / 4 / 1000000);
+    if (declared.isValid())
+        result.failure = sizeFailure(declared, fileSize);
+    if (!result.failure.isEmpty())
         return result;
-    }
-    if (declared.isValid() && !plausibleSize(qint64(declared.width()) * declared.height(), fileSize)) {
-        result.failure = QStringLiteral("spune ca are %1 x %2 pixeli, mult prea multi pentru un fisier de %3 octeti")
-                             .arg(declared.width()).arg(declared.height()).arg(fileSize);
-        return result;
-    }
     if (beforeDecode)
         beforeDecode();
     QImage image;
@@ -418,6 +474,8 @@ QSize declaredPictureSize(const QString& path)
     QString failure;
     if (!openPictureFile(path, file, size, head, format, failure))
         return {};
+    if (format == "heif")
+        return heif::declaredSize(wholeFile(file.handle(), size));
     QImageReader reader(&file, format);
     DecodeWarnings quiet;
     return declaredSize(reader, head);

@@ -1,6 +1,7 @@
 #include "result_file.h"
 
 #include "colour_profile.h"
+#include "heif_file.h"
 #include "plain_bitmap.h"
 
 #include <QBuffer>
@@ -24,7 +25,8 @@ struct Extension {
 constexpr Extension kExtensions[] = {
     {"jpg", ResultFormat::Jpeg}, {"jpeg", ResultFormat::Jpeg}, {"jpe", ResultFormat::Jpeg},
     {"png", ResultFormat::Png},  {"tif", ResultFormat::Tiff},  {"tiff", ResultFormat::Tiff},
-    {"webp", ResultFormat::Webp}, {"bmp", ResultFormat::Bmp},
+    {"webp", ResultFormat::Webp}, {"heic", ResultFormat::Heic}, {"heif", ResultFormat::Heic},
+    {"avif", ResultFormat::Avif}, {"bmp", ResultFormat::Bmp},
 };
 
 // libpng hands the coded data here, a piece at a time.
@@ -179,6 +181,21 @@ EncodedResult encodeResult(const QImage& source, ResultFormat format, const Phot
         coded = encodeWithQt(image, "webp", lossless ? 100 : chosen(settings.quality, 0, kDefaultWebpQuality),
                              &result.failure);
         break;
+    }
+    case ResultFormat::Heic:
+    case ResultFormat::Avif: {
+        // libheif writes the blocks as items of their own, with the pixels.
+        const ResultBlocks blocks = resultBlocks(photo.metadata, image.size(), &result.dropped);
+        const bool avif = format == ResultFormat::Avif;
+        coded = heif::encode(image, avif ? heif::Codec::Av1 : heif::Codec::Hevc,
+                             chosen(settings.quality, 0, avif ? kDefaultAvifQuality : kDefaultHeicQuality),
+                             {profile, blocks.exif, blocks.xmp}, &result.failure);
+        for (const QString& block : photo.metadata.damaged)
+            if (!result.dropped.contains(block))
+                result.dropped << block;
+        if (!coded.isEmpty())
+            result.content = encodedContent(coded);
+        return result;
     }
     case ResultFormat::Bmp: break;
     }

@@ -132,7 +132,8 @@ private slots:
         auto* cdlg = control<QFileDialog>("Cdlg");
         QVERIFY(cdlg);
         QCOMPARE(cdlg->nameFilters().size(), 1);
-        QVERIFY(cdlg->nameFilters().first().startsWith(QStringLiteral("Picturi (*.bmp;*.jpg;*.jpeg) (*.bmp *.jpg *.jpeg")));
+        QVERIFY(cdlg->nameFilters().first().startsWith(
+            QStringLiteral("Picturi (*.bmp;*.jpg;*.jpeg;*.heic;*.heif;*.avif) (*.bmp *.jpg *.jpeg *.heic *.heif *.avif")));
     }
 
     void menusAndToolbars()

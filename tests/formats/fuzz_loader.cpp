@@ -1,6 +1,9 @@
 // libFuzzer target: any bytes, written to a file, go through the picture
 // loader (our own header checks and plain BMP, JPEG and PNG readers, then
-// Qt's BMP, JPEG, PNG, TIFF and WebP readers). Whatever it is given, it
+// Qt's BMP, JPEG, PNG, TIFF and WebP readers, and libheif for HEIF and
+// AVIF), opened as a photo, so its metadata (Exif, IPTC, XMP) and colour
+// profile are read too. The same bytes are also taken as an Exif block,
+// an XMP packet and an ICC profile on their own, and carried into a result. Whatever it is given, it
 // must return a 32-bit picture of a sane size or a reason, and never crash
 // or touch memory it does not own. What a plain reader takes, it must read
 // to Qt's reader's pixels. PNG chunks carry CRCs that random changes
@@ -10,6 +13,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "formats/colour_profile.h"
+#include "formats/metadata_blocks.h"
+#include "formats/photo_metadata.h"
 #include "formats/picture_file.h"
 #include "formats/plain_bitmap.h"
 #include "formats/plain_jpeg.h"
@@ -81,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString path = writeInput(QStringLiteral("input"), bytes);
-    const LoadResult loaded = loadPicture(path);
+    const LoadResult loaded = loadPicture(path, {}, true);
     if (loaded.picture) {
         const QImage& p = *loaded.picture;
         const bool working = p.format() == QImage::Format_RGB32 || p.format() == QImage::Format_ARGB32_Premultiplied;
@@ -99,6 +105,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QImage jpeg = readPlainJpeg(file.handle(), kMaxPictureBytes);
     if (!jpeg.isNull() && jpeg != QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32))
         __builtin_trap();  // a plain JPEG read differently from Qt's reader (which does not turn it here)
+    // The bytes as the blocks a photo's metadata is made of.
+    const QByteArray upright = blocks::uprightExif(bytes);
+    if (!upright.isEmpty() && (upright.size() != bytes.size() || blocks::exifOrientation(upright) > 1))
+        __builtin_trap();  // made upright, yet longer or still turned
+    if (blocks::uprightXmp(bytes).size() > bytes.size())
+        __builtin_trap();
+    colour::pictureProfile(bytes);
+    QStringList dropped;
+    resultBlocks(photoMetadataFromBlocks(bytes, bytes), QSize(7, 5), &dropped);
     if (bytes.startsWith("\x89PNG\r\n\x1a\n")) {
         checkPlainPng(bytes);
         checkPlainPng(withRightCrcs(bytes));

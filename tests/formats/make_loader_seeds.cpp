@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QColorSpace>
 #include <QImage>
+
+#include "formats/heif_file.h"
 
 namespace {
 
@@ -57,5 +60,20 @@ int main(int argc, char** argv)
             clear.setPixel(x, y, (clear.pixel(x, y) & 0x00ffffffu) | quint32(x * 40) << 24);
     ok = ok && write(dir, QStringLiteral("png-alpha"), encode(clear, "png"));
     ok = ok && write(dir, QStringLiteral("png-palette-alpha"), encode(clear.convertToFormat(QImage::Format_Indexed8), "png"));
+    // Phone photos, and a JPEG with Exif, XMP and a profile.
+    ok = ok && write(dir, QStringLiteral("heic"), tarvex::heif::encode(image, tarvex::heif::Codec::Hevc, 60, {}, nullptr));
+    ok = ok && write(dir, QStringLiteral("avif"), tarvex::heif::encode(clear, tarvex::heif::Codec::Av1, 60, {}, nullptr));
+    const QByteArray exif("II*\0\x08\0\0\0\x02\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"
+                          "\x3b\x01\x02\0\x04\0\0\0Ana\0\0\0\0\0", 38);
+    const QByteArray xmp("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+                         "<rdf:Description xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" tiff:Orientation=\"6\"/>"
+                         "</rdf:RDF></x:xmpmeta>");
+    QImage p3 = image;
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    QByteArray jpeg = encode(p3, "jpeg");
+    const QByteArray app1 = QByteArray("\xff\xe1", 2) + char(0) + char(exif.size() + 8) + QByteArray("Exif\0\0", 6) + exif;
+    jpeg.insert(2, app1);
+    ok = ok && write(dir, QStringLiteral("jpeg-exif-profile"), jpeg) && write(dir, QStringLiteral("exif"), exif) &&
+         write(dir, QStringLiteral("xmp"), xmp) && write(dir, QStringLiteral("icc"), QColorSpace(QColorSpace::DisplayP3).iccProfile());
     return ok ? 0 : 1;
 }
