@@ -3,9 +3,14 @@
 # photos with a camera's Exif, JPEG results at the photos' quality (90,
 # 4:2:0) with their metadata.
 #   frame: tarvex-batch frame with a BMP frame whose window is one key
-#          colour, against vips_peer (bench/vips_peer.c): decode, stretch
-#          by the nearest pixel, key, jpegsave;
+#          colour, against vips_peer (bench/vips_peer.c): decode (turned
+#          upright), stretch by the nearest pixel, key, jpegsave;
 #   mix:   tarvex-batch mix --opacity 128, against vips_peer's blend.
+# The frame is laid over three more sets of the same pictures, as phones
+# and cameras store them: portrait (stored turned, tagged orientation 6),
+# heic (HEIC files, made with libheif's encoder) and p3 (values in Display
+# P3, with its profile: the sRGB frame is converted into it). It prints
+# each set's time against the upright set's too.
 # Both write into a RAM file system (/dev/shm) when there is one, in
 # interleaved ROUNDS (default 5); prints the median times and the median
 # of the rounds' own speed-ups. libvips is installed here when missing,
@@ -34,6 +39,17 @@ trap 'rm -rf "$work" "$out"' EXIT
 gcc -O2 -o "$work/vips_peer" bench/vips_peer.c $(pkg-config --cflags --libs vips)
 build/bench/make_photos "$work" "$count" "$width" "$height"
 photos=("$work"/photo*.jpg)
+for kind in portrait heic p3; do
+  mkdir "$work/$kind"
+  build/bench/make_photos "$work/$kind" "$count" "$width" "$height" "$kind"
+done
+photosOf() {  # set: the photos of that set
+  case "$1" in
+    upright) echo "${photos[@]}" ;;
+    heic) echo "$work"/heic/photo*.heic ;;
+    *) echo "$work/$1"/photo*.jpg ;;
+  esac
+}
 
 now() { date +%s.%N; }
 timed() {  # command...: sets took, in seconds
@@ -44,11 +60,14 @@ timed() {  # command...: sets took, in seconds
   took=$(echo "$end - $start" | bc -l)
 }
 fresh() { rm -rf "$out/out"; mkdir "$out/out"; sync; }
-run() {  # round mode peer
+run() {  # round job peer; a job is mix, or frame-SET
   fresh
+  local set=${2#frame-}
+  # shellcheck disable=SC2207
+  local those=($(photosOf "$set"))
   case "$2-$3" in
-    frame-tarvex) timed build/tarvex-batch frame --quiet --out "$out/out" "$work/frame.bmp" "${photos[@]}" ;;
-    frame-vips) timed "$work/vips_peer" frame "$work/frame.bmp" 90 "$out/out" "${photos[@]}" ;;
+    frame-*-tarvex) timed build/tarvex-batch frame --quiet --format jpg --out "$out/out" "$work/frame.bmp" "${those[@]}" ;;
+    frame-*-vips) timed "$work/vips_peer" frame "$work/frame.bmp" 90 "$out/out" "${those[@]}" ;;
     mix-tarvex) timed build/tarvex-batch mix --quiet --opacity 128 --out "$out/out" "${photos[0]}" "${photos[@]}" ;;
     mix-vips) timed "$work/vips_peer" mix "${photos[0]}" 128 90 "$out/out" "${photos[@]}" ;;
   esac
@@ -56,21 +75,28 @@ run() {  # round mode peer
   echo "$1 $2 $3 $took" >> "$work/runs"
 }
 : > "$work/runs"
+jobs=(frame-upright frame-portrait frame-heic frame-p3 mix)
 echo "$count photos of ${width} x ${height}, $(nproc) cores, libvips $(pkg-config --modversion vips)"
 for round in $(seq "$rounds"); do
-  for mode in frame mix; do
-    run "$round" "$mode" tarvex
-    run "$round" "$mode" vips
+  for job in "${jobs[@]}"; do
+    run "$round" "$job" tarvex
+    run "$round" "$job" vips
   done
 done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
-for mode in frame mix; do
+for job in "${jobs[@]}"; do
   for peer in tarvex vips; do
-    t=$(awk -v m="$mode" -v p="$peer" '$2 == m && $3 == p { print $4 }' "$work/runs" | median)
-    printf '%-6s %-7s %6.2f s  %6.2f photos/s\n' "$mode" "$peer" "$t" "$(echo "$count / $t" | bc -l)"
+    t=$(awk -v m="$job" -v p="$peer" '$2 == m && $3 == p { print $4 }' "$work/runs" | median)
+    printf '%-15s %-7s %6.2f s  %6.2f photos/s\n' "$job" "$peer" "$t" "$(echo "$count / $t" | bc -l)"
   done
-  awk -v m="$mode" '$2 == m && $3 == "tarvex" { t[$1] = $4 } $2 == m && $3 == "vips" { v[$1] = $4 }
+  awk -v m="$job" '$2 == m && $3 == "tarvex" { t[$1] = $4 } $2 == m && $3 == "vips" { v[$1] = $4 }
     END { for (r in t) if (r in v) print v[r] / t[r] }' "$work/runs" | median |
     xargs printf '  tarvex-batch over libvips, photos per second: %.2f (median of the rounds)\n'
+  case "$job" in
+    frame-portrait|frame-heic|frame-p3)
+      awk -v m="$job" '$2 == m && $3 == "tarvex" { t[$1] = $4 } $2 == "frame-upright" && $3 == "tarvex" { u[$1] = $4 }
+        END { for (r in t) if (r in u) print t[r] / u[r] }' "$work/runs" | median |
+        xargs printf '  tarvex-batch, time against the upright sRGB set: %.2f (median of the rounds)\n' ;;
+  esac
 done

@@ -3,21 +3,32 @@
 // a camera's Exif and its 160 x 120 thumbnail, as photos come) and
 // a BMP frame of the same size whose window is one key-green colour, and
 // the same frame as a PNG with alpha: its window clear, the edge feathered.
+// KIND makes the photos as phones and cameras also do:
+//   portrait  the same pictures stored turned a quarter, tagged
+//             orientation 6, so that upright they are the same;
+//   heic      HEIC files, coded by libheif's encoder, named photoN.heic;
+//   p3        JPEGs whose values are in Display P3, with its profile.
+//
+//     make_photos FOLDER COUNT WIDTH HEIGHT [portrait|heic|p3]
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QImage>
 #include <QBuffer>
+#include <QColorSpace>
+#include <QImage>
+#include <QTransform>
 #include <algorithm>
 #include <cstdio>
 
 #include <exiv2/exiv2.hpp>
 
+#include "formats/heif_file.h"
+
 namespace {
 
 // The metadata a camera writes: who, what with, when and where, and a
 // thumbnail, as most photos carry them.
-bool addCameraExif(const QString& path, const QImage& photo)
+bool addCameraExif(const QString& path, const QImage& photo, int orientation = 1)
 {
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
@@ -27,7 +38,7 @@ bool addCameraExif(const QString& path, const QImage& photo)
         exif["Exif.Image.Model"] = "EOS R6";
         exif["Exif.Image.Artist"] = "Ana Pop";
         exif["Exif.Image.Copyright"] = "Ana Pop";
-        exif["Exif.Image.Orientation"] = uint16_t(1);
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
         exif["Exif.Photo.DateTimeOriginal"] = "2024:07:14 18:03:00";
         exif["Exif.Photo.ExposureTime"] = "1/250";
         exif["Exif.Photo.FNumber"] = "56/10";
@@ -54,10 +65,11 @@ bool addCameraExif(const QString& path, const QImage& photo)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: make_photos FOLDER COUNT WIDTH HEIGHT\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: make_photos FOLDER COUNT WIDTH HEIGHT [portrait|heic|p3]\n");
         return 2;
     }
+    const QByteArray kind = argc == 6 ? QByteArray(argv[5]) : QByteArray();
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     const int count = std::atoi(argv[2]), w = std::atoi(argv[3]), h = std::atoi(argv[4]);
     for (int i = 0; i < count; ++i) {
@@ -70,8 +82,19 @@ int main(int argc, char** argv)
                               ((x + y) * 127 / (w + h) + 64 + grain) & 0xff);
             }
         }
+        if (kind == "heic") {
+            QFile file(dir.filePath(QStringLiteral("photo%1.heic").arg(i)));
+            const QByteArray coded = tarvex::heif::encode(photo, tarvex::heif::Codec::Hevc, 70, {}, nullptr);
+            if (coded.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(coded) != coded.size())
+                return 1;
+            continue;
+        }
+        const bool portrait = kind == "portrait";
+        if (kind == "p3")
+            photo.setColorSpace(QColorSpace::DisplayP3);
         const QString path = dir.filePath(QStringLiteral("photo%1.jpg").arg(i));
-        if (!photo.save(path, "jpeg", 90) || !addCameraExif(path, photo))
+        const QImage stored = portrait ? photo.transformed(QTransform().rotate(-90)) : photo;
+        if (!stored.save(path, "jpeg", 90) || !addCameraExif(path, photo, portrait ? 6 : 1))
             return 1;
     }
     QImage frame(w, h, QImage::Format_RGB32);

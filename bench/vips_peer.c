@@ -1,7 +1,8 @@
 /* libvips doing tarvex-batch's jobs, for bench/batch_vs_vips.sh only:
  *   vips_peer frame FRAME QUALITY OUTDIR PHOTO...
  *   vips_peer mix FIRST OPACITY QUALITY OUTDIR PHOTO...
- * Each photo: decoded; the frame or first picture stretched to its size by
+ * Each photo: decoded and turned upright as its orientation tag says (HEIF
+ * files come upright); the frame or first picture stretched to its size by
  * the nearest pixel; the frame laid where it is not the key colour (the
  * colour of its middle), or the first picture blended at OPACITY / 255;
  * saved as JPEG at QUALITY with 4:2:0 chroma, the photo's metadata kept. */
@@ -66,13 +67,24 @@ int main(int argc, char** argv)
         g_free(pixel);
     }
     for (int i = first; i < argc; ++i) {
-        VipsImage* photo = vips_image_new_from_file(argv[i], "access", VIPS_ACCESS_SEQUENTIAL, NULL);
-        if (!photo)
+        /* Read front to back where it is upright; a turn needs the whole. */
+        VipsImage* stored = vips_image_new_from_file(argv[i], "access", VIPS_ACCESS_SEQUENTIAL, NULL);
+        if (stored && vips_image_get_orientation(stored) > 1) {
+            g_object_unref(stored);
+            stored = vips_image_new_from_file(argv[i], NULL);
+        }
+        VipsImage* photo;
+        if (!stored || vips_autorot(stored, &photo, NULL))
             vips_error_exit(NULL);
+        g_object_unref(stored);
         VipsImage* out = framing ? framed(fixed, photo, key) : mixed(fixed, photo, opacity);
         const char* slash = strrchr(argv[i], '/');
         char path[4096];
+        /* The photo's name, its extension made .jpg, as tarvex-batch --format jpg names it. */
         snprintf(path, sizeof path, "%s/Stn000%s", outdir, slash ? slash + 1 : argv[i]);
+        char* dot = strrchr(path, '.');
+        if (dot && dot > strrchr(path, '/'))
+            strcpy(dot, ".jpg");
         if (vips_jpegsave(out, path, "Q", quality, "subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON, NULL))
             vips_error_exit(NULL);
         g_object_unref(out);

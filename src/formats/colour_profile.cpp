@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <map>
+#include <list>
 #include <mutex>
 #include <tuple>
 #include <vector>
@@ -30,9 +30,13 @@ Profile opened(const QByteArray& icc)
     return Profile(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
 }
 
+// A transform, deleted when the last user lets go of it.
+using Transform = std::shared_ptr<void>;
+
 // One transform per pair of profiles and pixel kind, made once: making one
 // costs milliseconds. Without their one-pixel cache they may serve several
-// threads at once.
+// threads at once. The last few used are kept, so a stream of photos with
+// profiles of their own holds no more than these.
 class Transforms {
 public:
     static Transforms& shared()
@@ -40,33 +44,45 @@ public:
         static Transforms transforms;
         return transforms;
     }
-    cmsHTRANSFORM get(const QByteArray& from, const QByteArray& to, bool premultiplied)
+    Transform get(const QByteArray& from, const QByteArray& to, bool premultiplied)
     {
         const std::lock_guard lock(mutex_);
-        const auto key = std::make_tuple(from, to, premultiplied);
-        if (const auto found = made_.find(key); found != made_.end())
-            return found->second;
+        for (auto it = made_.begin(); it != made_.end(); ++it)
+            if (it->premultiplied == premultiplied && it->from == from && it->to == to) {
+                made_.splice(made_.begin(), made_, it);  // used last: kept longest
+                return it->transform;
+            }
         const Profile in = opened(from), out = opened(to);
-        cmsHTRANSFORM t = nullptr;
+        Transform t;
         if (in && out) {
             const cmsUInt32Number type = premultiplied ? TYPE_BGRA_8_PREMUL : TYPE_BGRA_8;
-            t = cmsCreateTransform(in.get(), type, out.get(), type, INTENT_RELATIVE_COLORIMETRIC,
-                                   cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE);
+            if (cmsHTRANSFORM made = cmsCreateTransform(in.get(), type, out.get(), type, INTENT_RELATIVE_COLORIMETRIC,
+                                                         cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE))
+                t.reset(made, cmsDeleteTransform);
         }
-        made_.emplace(key, t);
+        // The profiles are copied: a caller's bytes may be gone by the next call.
+        made_.push_front({QByteArray(from.constData(), from.size()), QByteArray(to.constData(), to.size()), premultiplied, t});
+        if (made_.size() > kKept)
+            made_.pop_back();
         return t;
     }
 
 private:
+    static constexpr std::size_t kKept = 16;
+    struct Entry {
+        QByteArray from, to;
+        bool premultiplied;
+        Transform transform;
+    };
     std::mutex mutex_;
-    std::map<std::tuple<QByteArray, QByteArray, bool>, cmsHTRANSFORM> made_;
+    std::list<Entry> made_;
 };
 
 // Whether the profile describes sRGB: every colour of a grid goes through
 // a conversion to sRGB unchanged, within the one level rounding allows.
 bool actsAsSrgb(const QByteArray& icc)
 {
-    const cmsHTRANSFORM t = Transforms::shared().get(icc, QByteArray(), false);
+    const Transform t = Transforms::shared().get(icc, QByteArray(), false);
     if (!t)
         return false;
     std::vector<std::uint32_t> grid;
@@ -75,7 +91,7 @@ bool actsAsSrgb(const QByteArray& icc)
             for (int b = 0; b < 256; b += 17)
                 grid.push_back(0xff000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b));
     std::vector<std::uint32_t> out(grid.size());
-    cmsDoTransform(t, grid.data(), out.data(), cmsUInt32Number(grid.size()));
+    cmsDoTransform(t.get(), grid.data(), out.data(), cmsUInt32Number(grid.size()));
     for (std::size_t i = 0; i < grid.size(); ++i)
         for (int shift = 0; shift < 24; shift += 8)
             if (std::abs(int((grid[i] >> shift) & 0xffu) - int((out[i] >> shift) & 0xffu)) > 1)
@@ -190,14 +206,13 @@ QImage converted(const QImage& image, const QByteArray& from, const QByteArray& 
 {
     if (from == to || image.isNull() || !convertible(image))
         return image;
-    const cmsHTRANSFORM t =
-        Transforms::shared().get(from, to, image.format() == QImage::Format_ARGB32_Premultiplied);
+    const Transform t = Transforms::shared().get(from, to, image.format() == QImage::Format_ARGB32_Premultiplied);
     if (!t)
         return image;
     QImage out = uninitialisedImage(image.size(), image.format());  // every row is written
     if (out.isNull())
         return image;
-    transformImage(t, image, out);
+    transformImage(t.get(), image, out);
     out.setDotsPerMeterX(image.dotsPerMeterX());
     out.setDotsPerMeterY(image.dotsPerMeterY());
     return out;
@@ -207,9 +222,8 @@ void convertInPlace(QImage& image, const QByteArray& from, const QByteArray& to)
 {
     if (from == to || image.isNull() || !convertible(image))
         return;
-    if (const cmsHTRANSFORM t =
-            Transforms::shared().get(from, to, image.format() == QImage::Format_ARGB32_Premultiplied))
-        transformImage(t, image, image);
+    if (const Transform t = Transforms::shared().get(from, to, image.format() == QImage::Format_ARGB32_Premultiplied))
+        transformImage(t.get(), image, image);
 }
 
 QImage convertedOnce(const QImage& image, const QByteArray& from, const QByteArray& to)
@@ -229,7 +243,7 @@ QImage convertedOnce(const QImage& image, const QByteArray& from, const QByteArr
         if (e.key == image.cacheKey() && e.from == from && e.to == to)
             return e.result;
     QImage result = converted(image, from, to);
-    kept.push_back({image.cacheKey(), from, to, result});
+    kept.push_back({image.cacheKey(), QByteArray(from.constData(), from.size()), QByteArray(to.constData(), to.size()), result});
     if (kept.size() > kKept)
         kept.pop_front();
     return result;

@@ -228,14 +228,21 @@ int exifOrientation(const QByteArray& tiff)
     const qsizetype entry = orientationEntry(tiff, little);
     if (entry < 0)
         return 0;
-    const int v = little ? qFromLittleEndian<quint16>(tiff.constData() + entry + 8)
-                         : qFromBigEndian<quint16>(tiff.constData() + entry + 8);
-    return v >= 1 && v <= 8 ? v : 0;
+    // As uprightExif reads it: a SHORT or a LONG, held in the entry.
+    const quint16 type = little ? qFromLittleEndian<quint16>(tiff.constData() + entry + 2)
+                                : qFromBigEndian<quint16>(tiff.constData() + entry + 2);
+    const char* value = tiff.constData() + entry + 8;
+    const quint32 v = type == 3   ? (little ? qFromLittleEndian<quint16>(value) : qFromBigEndian<quint16>(value))
+                      : type == 4 ? (little ? qFromLittleEndian<quint32>(value) : qFromBigEndian<quint32>(value))
+                                  : 0;
+    return v >= 1 && v <= 8 ? int(v) : 0;
 }
 
 QByteArray uprightXmp(const QByteArray& packet)
 {
-    QString text = QString::fromUtf8(packet);
+    // One character a byte, whatever the packet's bytes are: offsets in
+    // the text are offsets in the packet, and what is matched is ASCII.
+    const QString text = QString::fromLatin1(packet);
     // The prefix the packet gives the TIFF namespace, "tiff" nearly always.
     static const QRegularExpression binding(QStringLiteral(R"(xmlns:([A-Za-z_][\w.-]*)\s*=\s*["']http://ns\.adobe\.com/tiff/1\.0/["'])"));
     const QRegularExpressionMatch bound = binding.match(text);
@@ -249,7 +256,7 @@ QByteArray uprightXmp(const QByteArray& packet)
     qsizetype shift = 0;
     for (auto it = value.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        const qsizetype at = QStringView(text).left(m.capturedStart(2)).toUtf8().size() + shift;
+        const qsizetype at = m.capturedStart(2) + shift;
         const qsizetype length = m.captured(2).size();
         out.replace(at, length, "1");
         shift += 1 - length;

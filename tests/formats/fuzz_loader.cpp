@@ -9,7 +9,10 @@
 // to Qt's reader's pixels. PNG chunks carry CRCs that random changes
 // almost never keep right, so a PNG is also given to the plain reader with
 // its CRCs made right, to reach the decode behind them.
+#include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
+#include <QImageReader>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -73,6 +76,19 @@ void checkPlainPng(const QByteArray& bytes)
         __builtin_trap();  // a plain PNG read differently from Qt's reader
 }
 
+// Qt's reading of a JPEG as it is stored: not turned by its orientation
+// tag, its profile (which Qt only notes) left aside.
+QImage unturnedQtJpeg(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer, "jpeg");
+    reader.setAutoTransform(false);
+    QImage image = reader.read().convertToFormat(QImage::Format_RGB32);
+    image.setColorSpace(QColorSpace());
+    return image;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -99,12 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         __builtin_trap();
-    const QImage plain = readPlainBitmap(file.handle(), file.peek(64), file.size(), kMaxPictureBytes);
-    if (!plain.isNull() && (!loaded.picture || plain != QImage::fromData(bytes, "bmp").convertToFormat(QImage::Format_RGB32)))
-        __builtin_trap();  // a plain bitmap read differently from Qt's reader
+    // A 24-bit bitmap reads as Qt's reader reads it; a 16-bit one is
+    // widened with rounding, where Qt's reader shifts.
+    const QByteArray head = file.peek(256);
+    const QImage plain = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
+    const auto header = parseBitmapHeader(head);
+    const bool sameAsQt = header && header->bits == 24;
+    if (!plain.isNull() &&
+        (!loaded.picture || (sameAsQt && plain != QImage::fromData(bytes, "bmp").convertToFormat(QImage::Format_RGB32))))
+        __builtin_trap();  // a plain bitmap read differently from Qt's reader, or not read by the loader
     const QImage jpeg = readPlainJpeg(file.handle(), kMaxPictureBytes);
-    if (!jpeg.isNull() && jpeg != QImage::fromData(bytes, "jpeg").convertToFormat(QImage::Format_RGB32))
-        __builtin_trap();  // a plain JPEG read differently from Qt's reader (which does not turn it here)
+    if (!jpeg.isNull() && jpeg != unturnedQtJpeg(bytes))
+        __builtin_trap();  // a plain JPEG read differently from Qt's reader
     // The bytes as the blocks a photo's metadata is made of.
     const QByteArray upright = blocks::uprightExif(bytes);
     if (!upright.isEmpty() && (upright.size() != bytes.size() || blocks::exifOrientation(upright) > 1))
