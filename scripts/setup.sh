@@ -12,6 +12,9 @@ packages=(
   desktop-file-utils appstream dpkg-dev file
   exfat-fuse exfatprogs
 )
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(parallel weston lintian man-db groff-base qt6-wayland)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

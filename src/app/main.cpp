@@ -1,10 +1,10 @@
 // Tarvex: composes two photographs, by a constant-opacity mix or by laying
 // a colour-keyed frame over a picture.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <cstdio>
 #include <cstdlib>
 
+#include "help/manual.h"
 #include "icons.h"
 #include "storage/file_names.h"
 #include "storage/leftovers.h"
@@ -22,34 +22,34 @@ bool displayAvailable()
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-void describe(QCommandLineParser& parser)
-{
-    parser.setApplicationDescription(QStringLiteral(
-        "Composes two photographs: a constant-opacity mix, or a frame whose window is one colour laid over a "
-        "picture.\nThe files open when you choose a mode: one file is the picture, two are the first picture "
-        "(or the frame) and the second."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("FIRST"), QStringLiteral("The first picture, or the frame."),
-                                 QStringLiteral("[FIRST]"));
-    parser.addPositionalArgument(QStringLiteral("SECOND"), QStringLiteral("The second picture: the photo."),
-                                 QStringLiteral("[SECOND]"));
-}
-
 // Reads the command line (what Qt left of it in argv, its own options
 // taken): --help, --version and a usage error answer and end the program
 // here. Returns the files named, two at most, byte for byte.
 QStringList readCommandLine(int argc, char* argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << tarvex::fileNameFromBytes(QByteArray(argv[i]));
-    QCommandLineParser parser;
-    describe(parser);
-    parser.process(arguments);
-    QStringList files = parser.positionalArguments();
+    const tarvex::help::Manual& manual = tarvex::help::windowManual();
+    QStringList files;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        if (options && word == "--") {
+            options = false;
+        } else if (options && (word == "-h" || word == "--help")) {
+            std::fputs(tarvex::help::helpText(manual).toLocal8Bit().constData(), stdout);
+            std::exit(0);
+        } else if (options && (word == "-v" || word == "--version")) {
+            std::printf("Tarvex %s\n", TARVEX_VERSION);
+            std::exit(0);
+        } else if (options && word.startsWith('-') && word.size() > 1) {
+            std::fprintf(stderr, "tarvex: optiune necunoscuta: %s.\n%s\n", word.constData(),
+                         tarvex::help::usageLine(manual).toLocal8Bit().constData());
+            std::exit(2);
+        } else {
+            files << tarvex::fileNameFromBytes(word);
+        }
+    }
     if (files.size() > 2) {
-        std::fprintf(stderr, "Tarvex opens two pictures at most; the others are left out.\n");
+        std::fprintf(stderr, "tarvex: se deschid cel mult doua poze; celelalte sunt lasate deoparte.\n");
         files = files.mid(0, 2);
     }
     return files;
@@ -67,12 +67,10 @@ int main(int argc, char* argv[])
 {
     if (!displayAvailable()) {
         // --help and --version still answer; anything else needs a display.
-        QCoreApplication core(argc, argv);
-        nameTheApplication();
         readCommandLine(argc, argv);
         std::fprintf(stderr,
-                     "Tarvex needs a graphical display and none was found (DISPLAY is not set): start it from a "
-                     "desktop session, or under a virtual display with: xvfb-run %s\n",
+                     "Tarvex are nevoie de un ecran si nu a gasit niciunul (DISPLAY nu este setat): porniti-l dintr-o "
+                     "sesiune grafica, sau pe un ecran virtual cu: xvfb-run %s\n",
                      argv[0]);
         return 2;
     }

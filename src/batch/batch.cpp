@@ -66,13 +66,12 @@ void drag(ImageCommands& images, const Workspace& ws, QPoint by)
 // shared one; taken early, it would keep another worker waiting for that
 // decode. So with several workers it goes last, where its short work also
 // evens out the end of the run. One worker keeps the order given.
-std::vector<int> workOrder(const Options& options, int threads)
+std::vector<int> workOrder(const std::vector<Photo>& photos, const QString& fixed, int threads)
 {
-    std::vector<int> order(size_t(options.photos.size()));
+    std::vector<int> order(photos.size());
     std::iota(order.begin(), order.end(), 0);
     if (threads > 1)
-        std::stable_partition(order.begin(), order.end(),
-                              [&](int i) { return options.photos[i] != options.fixed; });
+        std::stable_partition(order.begin(), order.end(), [&](int i) { return photos[std::size_t(i)].path != fixed; });
     return order;
 }
 
@@ -83,7 +82,7 @@ constexpr int kBuffersPerPhoto = 3;
 
 // A photo taken from the list, with its decode when it has one of its own.
 struct TakenPhoto {
-    QString path;
+    Photo photo;
     std::optional<LoadResult> decoded;
     qint64 cost = 0;  // of the memory budget, given back when it is done
 };
@@ -141,9 +140,12 @@ void letGoOfPictures(Workspace& ws)
 
 }  // namespace
 
-PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const QString& photo,
+PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const Photo& taken,
                          std::optional<LoadResult> decoded, const std::function<void()>& whileWriting)
 {
+    QElapsedTimer clock;
+    clock.start();
+    const QString& photo = taken.path;
     Workspace ws;
     ws.Form_Load();
     const bool framing = options.mode == Mode::Frame;
@@ -204,40 +206,49 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
         };
         pictures.setWriteOptions(std::move(writing));
     }
-    if (!options.outFolder.isEmpty())
-        ws.PathParts.Folder = QDir(options.outFolder).path() + QLatin1Char('/');
+    if (!taken.resultFolder.isEmpty()) {
+        if (const QString why = makeFolder(taken.resultFolder); !why.isEmpty()) {
+            result.messages = prompts.messages;
+            result.messages << QStringLiteral("Rezultatul nu a putut fi salvat: dosarul \"%1\" nu poate fi creat: %2.")
+                                   .arg(shownFileName(taken.resultFolder), why);
+            return result;
+        }
+        ws.PathParts.Folder = QDir(taken.resultFolder).path() + QLatin1Char('/');
+    }
     pictures.setResultFormat(options.format);
     pictures.setResultSettings({options.quality});
     framing ? pictures.SaveFrame_Click() : pictures.Save_Click();
     result.savedPath = pictures.lastSavedPath();
     result.droppedMetadata = pictures.lastSaveDropped();
     result.messages = prompts.messages;
+    if (!result.savedPath.isEmpty()) {
+        struct stat st {};
+        if (::stat(fileNameBytes(result.savedPath).constData(), &st) == 0)
+            result.bytes = qint64(st.st_size);
+    }
+    result.milliseconds = clock.elapsed();
     return result;
 }
-
-namespace {
-
-// The photos to work on: those named as results of an earlier run are
-// left out, and counted, unless asked for.
-QStringList photosToTake(const Options& options, int& leftOut)
-{
-    QStringList photos;
-    for (const QString& photo : options.photos)
-        if (options.includeResults || !isNumberedResultName(QFileInfo(photo).fileName()))
-            photos << photo;
-    leftOut = int(options.photos.size() - photos.size());
-    return photos;
-}
-
-}  // namespace
 
 Summary run(const Options& given, const Progress& progress, const std::atomic<bool>& stop)
 {
     QElapsedTimer clock;
     clock.start();
     Summary summary;
-    Options options = given;
-    options.photos = photosToTake(given, summary.earlierResults);
+    const Options& options = given;
+    const PhotoList gathered = gatherPhotos(given);
+    if (!gathered.failure.isEmpty()) {
+        summary.inputFailure = gathered.failure;
+        return summary;
+    }
+    const std::vector<Photo>& photos = gathered.photos;
+    for (const LeftOut& l : gathered.leftOut) {
+        ++(l.earlierResult ? summary.earlierResults : summary.done);
+        if (progress.photoSkipped)
+            progress.photoSkipped(l.path, l.reason);
+    }
+    if (progress.started)
+        progress.started(int(photos.size()));
     std::mutex lock;
     const auto report = [&](const QString& photo, const PhotoResult& result) {
         const std::lock_guard<std::mutex> hold(lock);
@@ -256,7 +267,8 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
     const auto decodeFixed = [&] {
         bool told = false;
         // A first picture that is among the photos is shared as one too.
-        const bool alsoAPhoto = options.mode == Mode::Mix && options.photos.contains(options.fixed);
+        const bool alsoAPhoto = options.mode == Mode::Mix &&
+                                std::any_of(photos.begin(), photos.end(), [&](const Photo& p) { return p.path == options.fixed; });
         LoadResult loaded = loadPicture(
             options.fixed,
             [&] {
@@ -270,8 +282,8 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
             progress.warning(loadMessage(options.fixed, loaded));
         fixedDecoded.set_value(std::move(loaded));
     };
-    const int threads = std::clamp(options.jobs, 1, int(std::max<qsizetype>(1, options.photos.size())));
-    const std::vector<int> order = workOrder(options, threads);
+    const int threads = std::clamp(options.jobs, 1, int(std::max<std::size_t>(1, photos.size())));
+    const std::vector<int> order = workOrder(photos, options.fixed, threads);
     const KeptImageBuffers kept(kBuffersPerPhoto * threads);
     MemoryBudget budget(options.memoryBudget > 0 ? options.memoryBudget : defaultMemoryBudget());
     std::mutex taking;
@@ -289,9 +301,9 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
             const std::lock_guard<std::mutex> hold(taking);
             if (next >= int(order.size()))
                 return std::nullopt;
-            photo.path = options.photos[order[next]];
+            photo.photo = photos[std::size_t(order[std::size_t(next)])];
             if (!nextCost)
-                nextCost = photo.path == options.fixed ? 0 : photoCost(photo.path);
+                nextCost = photo.photo.path == options.fixed ? 0 : photoCost(photo.photo.path);
             photo.cost = *nextCost;
             if (ahead && !budget.tryTake(photo.cost))
                 return std::nullopt;
@@ -300,8 +312,8 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
         }
         if (!ahead)
             budget.take(photo.cost);
-        if (photo.path != options.fixed)
-            photo.decoded = loadPicture(photo.path, {}, true);
+        if (photo.photo.path != options.fixed)
+            photo.decoded = loadPicture(photo.photo.path, {}, true);
         return photo;
     };
     const auto work = [&](bool first) {
@@ -320,8 +332,8 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
                 if (!ahead)
                     ahead = take(true);
             };
-            report(current->path,
-                   composePhoto(options, shared, current->path, std::move(current->decoded), decodeAhead));
+            report(current->photo.path,
+                   composePhoto(options, shared, current->photo, std::move(current->decoded), decodeAhead));
             budget.give(current->cost);
             current = ahead ? std::move(ahead) : take(false);
         }
@@ -336,7 +348,12 @@ Summary run(const Options& given, const Progress& progress, const std::atomic<bo
         summary.fixedFailure = loadMessage(options.fixed, fixed.get());
         return summary;
     }
-    summary.skipped = int(options.photos.size()) - summary.saved - summary.failed;
+    summary.skipped = int(photos.size()) - summary.saved - summary.failed;
+    if (summary.skipped > 0 && progress.photoSkipped) {
+        // Those never taken, in the order they would have been.
+        for (int i = next; i < int(order.size()); ++i)
+            progress.photoSkipped(photos[std::size_t(order[std::size_t(i)])].path, QStringLiteral("oprit inainte sa inceapa"));
+    }
     summary.seconds = double(clock.nsecsElapsed()) / 1e9;
     return summary;
 }

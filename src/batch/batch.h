@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "formats/picture_file.h"
+#include "photo_list.h"
 #include "formats/result_file.h"
 #include "workspace/surface.h"
 
@@ -25,7 +26,12 @@ struct Flips {
 struct Options {
     Mode mode = Mode::Frame;
     QString fixed;            // the frame, or the first picture: the same for every photo
-    QStringList photos;       // the pictures, or the second pictures
+    QStringList photos;       // the pictures, or the second pictures, or folders of them
+    bool recursive = false;   // folders' subfolders too
+    QString filesFrom;        // a list of more names, "-" for standard input; empty: none
+    bool nulSeparated = false;  // the list's names end with NUL, not a newline
+    bool skipDone = false;    // leave out photos that have a numbered result where theirs would go
+    QString report;           // where a JSON line per photo goes, "-" for standard output; empty: nowhere
     Flips flipFirst, flipSecond;
     int opacity = 128;                // mixing: the scroll bar's value
     std::optional<QPoint> offset;     // framing: the frame dragged by this much
@@ -44,14 +50,17 @@ struct PhotoResult {
     QString savedPath;     // empty when nothing was saved
     QStringList messages;  // what the window would have shown, in order
     QStringList droppedMetadata;  // the photo's damaged metadata blocks, left out of the result
+    qint64 bytes = 0;             // the saved file's size
+    qint64 milliseconds = 0;      // from taking the photo to its result's name
 };
 
 // One photo, start to end: open the fixed picture (given decoded, shared by
-// every photo) and the photo, flip, compose, save. The photo's decode may
-// be given too, done beforehand; the commands then take it as their own.
-// `whileWriting` runs while the result's file goes to the disk, once the
-// photo's pictures are let go (so their buffers serve it).
-PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const QString& photo,
+// every photo) and the photo, flip, compose, save into its result folder
+// (made when missing). The photo's decode may be given too, done
+// beforehand; the commands then take it as their own. `whileWriting` runs
+// while the result's file goes to the disk, once the photo's pictures are
+// let go (so their buffers serve it).
+PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const Photo& photo,
                          std::optional<LoadResult> decoded = std::nullopt,
                          const std::function<void()>& whileWriting = {});
 
@@ -59,7 +68,10 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
 // a time.
 struct Progress {
     std::function<void(const QString& photo, const PhotoResult& result)> photoDone;
+    // A photo left out, or not started because the run was stopped.
+    std::function<void(const QString& photo, const QString& reason)> photoSkipped;
     std::function<void(const QString& message)> warning;  // about the fixed picture, once
+    std::function<void(int photos)> started;  // how many photos the run takes, once gathered
 };
 
 struct Summary {
@@ -67,15 +79,18 @@ struct Summary {
     int failed = 0;
     int skipped = 0;          // not started because the run was stopped
     int earlierResults = 0;   // left out: named as results of an earlier run
+    int done = 0;             // left out: they have a result already (--skip-done)
     QString fixedFailure;     // why the frame or first picture could not be opened; nothing was done
+    QString inputFailure;     // a folder or list that could not be read; nothing was done
     double seconds = 0;
 };
 
-// Runs every photo on `options.jobs` threads; photos named as numbered
-// results are left out unless `options.includeResults`. Setting `stop`
-// lets the photos taken (being decoded or worked on) finish and takes no
-// others. A fixed picture that cannot be opened stops the run before any
-// photo is read: `fixedFailure` says why.
+// Runs every photo of the inputs (see gatherPhotos) on `options.jobs`
+// threads; photos named as numbered results are left out unless
+// `options.includeResults`, and those with a result already when
+// `options.skipDone`. Setting `stop` lets the photos taken (being decoded
+// or worked on) finish and takes no others. A fixed picture that cannot be
+// opened stops the run before any photo is read: `fixedFailure` says why.
 Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop);
 
 // Half the machine's memory: what the pictures of a run may take at once.

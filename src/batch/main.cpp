@@ -2,6 +2,7 @@
 // window's own commands, on as many threads as there are cores.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <malloc.h>
@@ -10,9 +11,11 @@
 #include <unistd.h>
 
 #include "batch.h"
+#include "command_line.h"
+#include "help/manual.h"
 #include "storage/file_names.h"
 #include "storage/leftovers.h"
-#include "command_line.h"
+#include "storage/staged_file.h"
 
 namespace {
 
@@ -42,6 +45,24 @@ QByteArray local(const QString& line)
             shown += c;
     }
     return shown.toLocal8Bit();
+}
+
+// A name as a JSON string. A name's bytes that are not UTF-8 are held as
+// lone surrogates (see file_names.h), written as \\udcXX escapes: valid
+// JSON, and the bytes can be had back (as Python's "surrogateescape" does).
+QByteArray jsonString(const QString& text)
+{
+    QByteArray out = "\"";
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '"' || u == '\\')
+            out += '\\', out += char(u);
+        else if (u < 0x20 || c.isSurrogate())
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0')).toLatin1();
+        else
+            out += QString(c).toUtf8();
+    }
+    return out + '"';
 }
 
 // Libraries print nothing of their own: what went wrong reaches the user as
@@ -76,16 +97,27 @@ void keepStandardErrorToOurselves()
 // when that is a terminal.
 class Reporter {
 public:
-    Reporter(const tarvex::batch::Options& options, bool listPaths, bool showProgress)
-        : total_(int(options.photos.size())), listPaths_(listPaths && !options.quiet),
-          progress_(showProgress && !options.quiet)
+    Reporter(const tarvex::batch::Options& options, bool listPaths, bool showProgress, FILE* report)
+        : listPaths_(listPaths && !options.quiet), progress_(showProgress && !options.quiet), report_(report)
     {
         clock_.start();
+    }
+
+    void started(int photos) { total_ = photos; }
+
+    void photoSkipped(const QString& photo, const QString& reason)
+    {
+        if (report_)
+            writeReport(photo, QString(), "skipped", reason, {}, 0, 0);
     }
 
     void photoDone(const QString& photo, const tarvex::batch::PhotoResult& result)
     {
         ++done_;
+        if (report_)
+            writeReport(photo, result.savedPath, result.savedPath.isEmpty() ? "failed" : "saved",
+                        result.messages.join(QLatin1Char(' ')), result.droppedMetadata, result.milliseconds,
+                        result.bytes);
         clearLine();
         for (const QString& message : result.messages)
             std::fprintf(ours, "%s: %s\n", local(photo).constData(), local(message).constData());
@@ -109,17 +141,41 @@ public:
     void finish(const tarvex::batch::Summary& s)
     {
         clearLine();
+        if (report_) {
+            std::fprintf(report_,
+                         "{\"summary\":{\"saved\":%d,\"failed\":%d,\"skipped\":%d,\"earlier_results\":%d,"
+                         "\"done\":%d,\"seconds\":%.3f}}\n",
+                         s.saved, s.failed, s.skipped + s.earlierResults + s.done, s.earlierResults, s.done, s.seconds);
+            std::fflush(report_);
+        }
         if (!progress_)
             return;
         QString line = QStringLiteral("salvate %1, esuate %2").arg(s.saved).arg(s.failed);
         if (s.skipped)
             line += QStringLiteral(", neincepute %1 (oprit)").arg(s.skipped);
+        if (s.done)
+            line += QStringLiteral(", sarite %1 (au deja un rezultat)").arg(s.done);
         if (s.earlierResults)
             line += QStringLiteral(", sarite %1 (rezultate anterioare; --include-results le ia)").arg(s.earlierResults);
         std::fprintf(ours, "%s, %.1f s\n", local(line).constData(), s.seconds);
     }
 
 private:
+    // One JSON object on a line of its own, at once: a pipeline reads each
+    // photo's outcome as it comes.
+    void writeReport(const QString& photo, const QString& saved, const char* status, const QString& reason,
+                     const QStringList& dropped, qint64 milliseconds, qint64 bytes)
+    {
+        QByteArray line = "{\"photo\":" + jsonString(photo) + ",\"result\":" + (saved.isEmpty() ? QByteArray("null") : jsonString(saved)) +
+                          ",\"status\":\"" + status + "\",\"reason\":" + (reason.isEmpty() ? QByteArray("null") : jsonString(reason)) +
+                          ",\"metadata_dropped\":[";
+        for (int i = 0; i < dropped.size(); ++i)
+            line += (i ? "," : "") + jsonString(dropped[i]);
+        line += "],\"milliseconds\":" + QByteArray::number(milliseconds) + ",\"bytes\":" + QByteArray::number(bytes) + "}\n";
+        std::fwrite(line.constData(), 1, std::size_t(line.size()), report_);
+        std::fflush(report_);
+    }
+
     void showProgress()
     {
         if (!progress_)
@@ -138,8 +194,9 @@ private:
     }
 
     QElapsedTimer clock_;
-    int total_, done_ = 0;
+    int total_ = 0, done_ = 0;
     bool listPaths_, progress_, shown_ = false;
+    FILE* report_;
 };
 
 }  // namespace
@@ -165,12 +222,14 @@ int main(int argc, char* argv[])
         arguments << tarvex::fileNameFromBytes(QByteArray(argv[i]));
     const auto parsed = tarvex::batch::parseCommandLine(arguments);
     if (const QString* error = std::get_if<QString>(&parsed)) {
-        std::fprintf(ours, "tarvex-batch: %s. Incercati 'tarvex-batch --help'.\n", local(*error).constData());
+        std::fprintf(ours, "tarvex-batch: %s.\n%s\n", local(*error).constData(),
+                     tarvex::help::usageLine(tarvex::help::batchManual()).toLocal8Bit().constData());
         return 2;
     }
     const auto& line = std::get<tarvex::batch::ParsedCommandLine>(parsed);
     if (line.help) {
-        std::fputs(local(tarvex::batch::helpText()).constData(), stdout);
+        // The text as it is: real lines, not one report line.
+        std::fputs(tarvex::batch::helpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (line.version) {
@@ -183,17 +242,33 @@ int main(int argc, char* argv[])
                          local(line.options.outFolder).constData(), local(why).constData());
             return 2;
         }
+    FILE* report = nullptr;
+    const QString& reportPath = line.options.report;
+    if (reportPath == QLatin1String("-")) {
+        report = stdout;
+    } else if (!reportPath.isEmpty()) {
+        report = std::fopen(tarvex::fileNameBytes(reportPath).constData(), "w");
+        if (!report) {
+            std::fprintf(ours, "tarvex-batch: raportul \"%s\" nu poate fi scris: %s.\n", local(reportPath).constData(),
+                         local(tarvex::writeFailure(errno)).constData());
+            return 2;
+        }
+    }
     std::signal(SIGINT, onInterrupt);
     tarvex::removeHeldPathsOnSignals();
-    Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1, errorsToTerminal);
+    // Paths on standard output, unless the report is there.
+    Reporter reporter(line.options, ::isatty(STDOUT_FILENO) != 1 && report != stdout, errorsToTerminal, report);
     tarvex::batch::Progress progress;
     progress.photoDone = [&](const QString& photo, const tarvex::batch::PhotoResult& r) { reporter.photoDone(photo, r); };
+    progress.photoSkipped = [&](const QString& photo, const QString& reason) { reporter.photoSkipped(photo, reason); };
+    progress.started = [&](int photos) { reporter.started(photos); };
     progress.warning = [&](const QString& message) { reporter.warning(message); };
     const tarvex::batch::Summary summary = tarvex::batch::run(line.options, progress, interrupted);
-    if (!summary.fixedFailure.isEmpty()) {
-        std::fprintf(ours, "tarvex-batch: %s\n", local(summary.fixedFailure).constData());
-        return 2;
-    }
+    for (const QString& failure : {summary.inputFailure, summary.fixedFailure})
+        if (!failure.isEmpty()) {
+            std::fprintf(ours, "tarvex-batch: %s\n", local(failure).constData());
+            return 2;
+        }
     reporter.finish(summary);
     if (interrupted.load())
         return 130;
