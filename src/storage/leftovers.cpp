@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <ctime>
 #include <unistd.h>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr char kPrefix[] = ".tarvex-";
 constexpr char kSuffix[] = ".part";
+constexpr char kUnlockedSuffix[] = ".new";
 
 quint32 checksum(const QByteArray& name)
 {
@@ -61,6 +63,24 @@ bool alive(long pid)
     return pid == long(::getpid()) || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
+// Removes a save's temporary file if the save is gone: its lock can be
+// taken (held until it is removed), or, where the file system keeps no
+// locks, its process is not running. True when it was removed.
+bool removedIfDead(int folder, const char* name, long pid)
+{
+    const int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;  // gone already, or not ours to open
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    const bool held = locked != 0 && errno == EWOULDBLOCK;
+    const bool dead = locked == 0 || (!held && !alive(pid));
+    const bool removed = dead && ::unlinkat(folder, name, 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
 // The process id and the reserved name's checksum (when there is one) of a
 // temporary file's name; false for any other name.
 bool parseTemporaryName(const char* name, long& pid, bool& reserving, quint32& sum)
@@ -84,6 +104,17 @@ bool parseTemporaryName(const char* name, long& pid, bool& reserving, quint32& s
 QByteArray temporaryName(quint32 random)
 {
     return kPrefix + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(random, 16) + kSuffix;
+}
+
+QByteArray unlockedName(quint32 random)
+{
+    return kPrefix + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(random, 16) + kUnlockedSuffix;
+}
+
+void holdLock(int fd)
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+    }
 }
 
 QByteArray reservingName(quint32 random, const QByteArray& target)
@@ -139,6 +170,11 @@ void removeLeftoversOfDeadSaves(int folder)
         if (!done.insert({st.st_dev, st.st_ino}).second)
             return;
     }
+    removeLeftovers(folder);
+}
+
+void removeLeftovers(int folder)
+{
     const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (!dir) {
@@ -153,9 +189,8 @@ void removeLeftoversOfDeadSaves(int folder)
         bool reserving = false;
         quint32 sum = 0;
         if (parseTemporaryName(entry->d_name, pid, reserving, sum)) {
-            if (alive(pid))
+            if (!removedIfDead(folder, entry->d_name, pid))
                 continue;
-            ::unlinkat(folder, entry->d_name, 0);
             if (reserving)
                 reservedByTheDead.insert(sum);
             continue;

@@ -13,6 +13,15 @@ namespace tarvex {
 // so that whoever finds it after the process died knows what it reserved.
 QByteArray temporaryName(quint32 random);
 QByteArray reservingName(quint32 random, const QByteArray& target);
+// The name the file has from its making until it is locked: no cleaner
+// looks at it.
+QByteArray unlockedName(quint32 random);
+
+// Takes the lock a save holds on its temporary file for as long as it
+// lives (flock, which goes with the open file, across renames): a cleaner
+// that can take it knows the save is gone. Where the file system has no
+// such locks, nothing is taken, and cleaners judge by the process id.
+void holdLock(int fd);
 
 // Paths a signal handler removes before the process ends: held while they
 // exist, let go once the save no longer owns them.
@@ -30,10 +39,16 @@ private:
     int slot_ = -1;
 };
 
-// Removes, from the folder open as `folder`, what saves of processes that
-// no longer run left there; the files of a running save are never touched.
-// Once per folder per process.
+// Removes, from the folder open as `folder`, what saves that no longer run
+// left there: a temporary file whose lock can be taken, and the empty file
+// that reserved its name. A file whose lock is held is a running save's,
+// wherever that runs, and is never touched. Where the file system has no
+// locks (NFS mounted with nolock, FUSE file systems that refuse them), a
+// file whose process id names no running process counts as dead, as
+// before. Once per folder per process.
 void removeLeftoversOfDeadSaves(int folder);
+// The same, every time it is called.
+void removeLeftovers(int folder);
 
 // SIGTERM, SIGHUP and SIGPIPE remove every held path, then end the process
 // as they would have.

@@ -105,6 +105,59 @@ private slots:
         QVERIFY2(budgeted < fewer + 10 * 1024,
                  qPrintable(QStringLiteral("%1 KiB for 12, %2 for 8").arg(budgeted).arg(fewer)));
     }
+
+    // Two saves in process-id namespaces of their own (containers sharing
+    // a card) and a third process cleaning leftovers in another: each sees
+    // the others' process ids as no process at all. No running save loses
+    // its file to the cleaning: the lock on it tells it is alive.
+    void savesInOtherNamespacesKeepTheirFiles()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make process-id namespaces (unshare --pid)");
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {"--pid", "--fork", "true"});
+        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+            QSKIP("unshare --pid does not work here");
+        ExfatCard card;
+        if (const QString why = card.mount(freshFolder(QStringLiteral("exfat-namespaces"))); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString in = freshFolder(QStringLiteral("namespaces-in"));
+        QStringList a, b;
+        for (int i = 0; i < 25; ++i) {
+            a << writePicture(QDir(in), QStringLiteral("a%1.bmp").arg(i), patternImage(240, 160, i));
+            b << writePicture(QDir(in), QStringLiteral("b%1.bmp").arg(i), patternImage(240, 160, 50 + i));
+        }
+        const QString c = writePicture(QDir(in), QStringLiteral("c.bmp"), patternImage(64, 48, 99));
+        // Each save a few hundred processes into its namespace, so that its
+        // process id is one the others' namespaces do not have.
+        const auto inNamespace = [](int before, const QString& command) {
+            return QStringList{"--pid", "--fork", "/bin/sh", "-c",
+                               QStringLiteral("i=0; while [ $i -lt %1 ]; do /bin/true; i=$((i+1)); done; %2; exit $?")
+                                   .arg(before).arg(command)};
+        };
+        const auto quoted = [](const QStringList& words) {
+            QStringList q;
+            for (const QString& w : words)
+                q << QLatin1Char('\'') + w + QLatin1Char('\'');
+            return q.join(QLatin1Char(' '));
+        };
+        const QString batch = QStringLiteral(TARVEX_BATCH);
+        QProcess saverA, saverB, cleaner;
+        saverA.start(QStringLiteral("unshare"),
+                     inNamespace(300, quoted(QStringList{batch, "mix", "--jobs", "1", "--out", card.folder(), first_} + a)));
+        saverB.start(QStringLiteral("unshare"),
+                     inNamespace(500, quoted(QStringList{batch, "mix", "--jobs", "1", "--out", card.folder(), first_} + b)));
+        // The cleaner: run after run, each cleaning the folder as it saves.
+        cleaner.start(QStringLiteral("unshare"),
+                      inNamespace(0, QStringLiteral("n=0; while [ $n -lt 40 ]; do %1 || exit 1; n=$((n+1)); done")
+                                         .arg(quoted({batch, "mix", "--include-results", "--out", card.folder(), first_, c}))));
+        for (QProcess* p : {&saverA, &saverB, &cleaner}) {
+            QVERIFY(p->waitForFinished(240000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        QCOMPARE(files(card.folder()).size(), 25 + 25 + 40);
+        QCOMPARE(onlyWholeBitmaps(card.folder()), QString());
+    }
 };
 
 QTEST_MAIN(TestBatchCards)
