@@ -13,7 +13,7 @@ packages=(
   exfat-fuse exfatprogs
 )
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(parallel weston lintian man-db groff-base qt6-wayland)
+  packages+=(parallel weston xwayland lintian man-db groff-base qt6-wayland bash-completion)
 fi
 
 missing=()

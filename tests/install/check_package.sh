@@ -25,6 +25,12 @@ trap cleanup EXIT
 (cd "$build" && "$cpack" -G DEB -B "$work/deb" > "$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/deb/tarvex_*_amd64.deb)
 echo "built $(basename "$deb")"
+# As Debian expects a package: no lintian errors (its warnings shown), the
+# Wayland plugin recommended.
+lintian --tag-display-limit 0 "$deb" > "$work/lintian.log" 2>&1 || true
+grep -v 'running with root privileges' "$work/lintian.log" | grep -E '^[EW]:' || true
+if grep -q '^E:' "$work/lintian.log"; then echo "lintian reports errors"; exit 1; fi
+dpkg-deb -f "$deb" Recommends | grep -q qt6-wayland
 installed=true
 export DEBIAN_FRONTEND=noninteractive
 dpkg -i "$deb" > /dev/null || apt-get -f install -y -qq > /dev/null
@@ -51,6 +57,25 @@ bmp "$work/poza.bmp" blue
 [ "$(od -An -tx1 -j 54 -N3 "$work/Stn000poza.bmp" | tr -d ' ')" = 0000c8 ]
 
 desktop-file-validate /usr/share/applications/ro.tarvex.Tarvex.desktop
+# The manual pages render without a warning; the completion and the
+# licence are where Debian keeps them.
+for page in tarvex tarvex-batch; do
+  warnings=$(MANWIDTH=80 man --warnings -l "/usr/share/man/man1/$page.1.gz" 2>&1 > /dev/null)
+  [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
+done
+completion=/usr/share/bash-completion/completions/tarvex-batch
+[ -s "$completion" ]
+bash -c "source $completion; complete -p tarvex-batch" | grep -q _tarvex_batch
+# What it offers: the --format words after --format, options after a dash.
+offered() {  # the words typed, the last one being completed
+  bash -c 'source /usr/share/bash-completion/bash_completion; source "$0"
+           COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+           _tarvex_batch; echo "${COMPREPLY[*]}"' "$completion" "$@"
+}
+[ "$(offered tarvex-batch frame --format h)" = heic ]
+offered tarvex-batch frame --sk | grep -q -- --skip-done
+offered tarvex-batch f | grep -q frame
+[ -s /usr/share/doc/tarvex/copyright ] && [ -s /usr/share/doc/tarvex/changelog.gz ]
 
 files=$(dpkg -L tarvex)
 dpkg --purge tarvex > /dev/null
