@@ -12,6 +12,7 @@
 #include <lcms2.h>
 
 #include "image_buffers.h"
+#include "matrix_shaper.h"
 #include "raster/bands.h"
 
 namespace tarvex::colour {
@@ -30,13 +31,51 @@ Profile opened(const QByteArray& icc)
     return Profile(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
 }
 
-// A transform, deleted when the last user lets go of it.
-using Transform = std::shared_ptr<void>;
+// A conversion between two profiles: our own where both are matrix-shaper
+// ones, Little CMS's for the rest. Without its one-pixel cache, Little
+// CMS's transform may serve several threads at once, as ours does.
+class Conversion {
+public:
+    Conversion(cmsHPROFILE in, cmsHPROFILE out, bool premultiplied) : premultiplied_(premultiplied)
+    {
+        shaper_ = MatrixShaper::between(in, out);
+        if (shaper_)
+            return;
+        const cmsUInt32Number type = premultiplied ? TYPE_BGRA_8_PREMUL : TYPE_BGRA_8;
+        general_ = cmsCreateTransform(in, type, out, type, INTENT_RELATIVE_COLORIMETRIC,
+                                      cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE);
+    }
+    ~Conversion()
+    {
+        if (general_)
+            cmsDeleteTransform(general_);
+    }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+
+    bool valid() const { return shaper_ || general_; }
+
+    void convert(const void* in, void* out, int count) const
+    {
+        if (shaper_)
+            shaper_->convert(static_cast<const std::uint32_t*>(in), static_cast<std::uint32_t*>(out), count,
+                             premultiplied_);
+        else
+            cmsDoTransform(general_, in, out, cmsUInt32Number(count));
+    }
+
+private:
+    bool premultiplied_;
+    std::unique_ptr<MatrixShaper> shaper_;
+    cmsHTRANSFORM general_ = nullptr;
+};
+
+// Deleted when the last user lets go of it.
+using Transform = std::shared_ptr<const Conversion>;
 
 // One transform per pair of profiles and pixel kind, made once: making one
-// costs milliseconds. Without their one-pixel cache they may serve several
-// threads at once. The last few used are kept, so a stream of photos with
-// profiles of their own holds no more than these.
+// costs milliseconds. The last few used are kept, so a stream of photos
+// with profiles of their own holds no more than these.
 class Transforms {
 public:
     static Transforms& shared()
@@ -55,10 +94,9 @@ public:
         const Profile in = opened(from), out = opened(to);
         Transform t;
         if (in && out) {
-            const cmsUInt32Number type = premultiplied ? TYPE_BGRA_8_PREMUL : TYPE_BGRA_8;
-            if (cmsHTRANSFORM made = cmsCreateTransform(in.get(), type, out.get(), type, INTENT_RELATIVE_COLORIMETRIC,
-                                                         cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE))
-                t.reset(made, cmsDeleteTransform);
+            auto made = std::make_shared<const Conversion>(in.get(), out.get(), premultiplied);
+            if (made->valid())
+                t = made;
         }
         // The profiles are copied: a caller's bytes may be gone by the next call.
         made_.push_front({QByteArray(from.constData(), from.size()), QByteArray(to.constData(), to.size()), premultiplied, t});
@@ -91,7 +129,7 @@ bool actsAsSrgb(const QByteArray& icc)
             for (int b = 0; b < 256; b += 17)
                 grid.push_back(0xff000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b));
     std::vector<std::uint32_t> out(grid.size());
-    cmsDoTransform(t.get(), grid.data(), out.data(), cmsUInt32Number(grid.size()));
+    t->convert(grid.data(), out.data(), int(grid.size()));
     for (std::size_t i = 0; i < grid.size(); ++i)
         for (int shift = 0; shift < 24; shift += 8)
             if (std::abs(int((grid[i] >> shift) & 0xffu) - int((out[i] >> shift) & 0xffu)) > 1)
@@ -129,14 +167,14 @@ cmsToneCurve* curveFor(Transfer transfer)
 }
 
 // Rows [first, last) of `from` converted into the same rows of `to`.
-void transformRows(cmsHTRANSFORM t, const QImage& from, QImage& to, int first, int last)
+void transformRows(const Conversion& t, const QImage& from, QImage& to, int first, int last)
 {
     for (int y = first; y < last; ++y)
-        cmsDoTransform(t, from.constScanLine(y), to.scanLine(y), cmsUInt32Number(from.width()));
+        t.convert(from.constScanLine(y), to.scanLine(y), from.width());
 }
 
 // The whole image, over every core when it is large.
-void transformImage(cmsHTRANSFORM t, const QImage& from, QImage& to)
+void transformImage(const Conversion& t, const QImage& from, QImage& to)
 {
     constexpr qint64 kBandedPixels = qint64(1) << 20;
     const int rows = from.height();
@@ -212,7 +250,7 @@ QImage converted(const QImage& image, const QByteArray& from, const QByteArray& 
     QImage out = uninitialisedImage(image.size(), image.format());  // every row is written
     if (out.isNull())
         return image;
-    transformImage(t.get(), image, out);
+    transformImage(*t, image, out);
     out.setDotsPerMeterX(image.dotsPerMeterX());
     out.setDotsPerMeterY(image.dotsPerMeterY());
     return out;
@@ -223,7 +261,7 @@ void convertInPlace(QImage& image, const QByteArray& from, const QByteArray& to)
     if (from == to || image.isNull() || !convertible(image))
         return;
     if (const Transform t = Transforms::shared().get(from, to, image.format() == QImage::Format_ARGB32_Premultiplied))
-        transformImage(t.get(), image, image);
+        transformImage(*t, image, image);
 }
 
 QImage convertedOnce(const QImage& image, const QByteArray& from, const QByteArray& to)

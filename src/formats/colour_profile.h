@@ -1,6 +1,7 @@
 #pragma once
 // The colour spaces pictures come in, as ICC profiles, and conversions
-// between them with Little CMS. A picture keeps the numbers its file holds;
+// between them: our own between matrix-shaper profiles (matrix_shaper.h),
+// Little CMS's for the rest. A picture keeps the numbers its file holds;
 // its profile says what they mean. sRGB, the space of every picture
 // without a profile of its own, is held as the empty profile, so pictures
 // in it compare equal and are never converted: their results stay the
