@@ -1,12 +1,12 @@
 #include "photo_metadata.h"
 
 #include "colour_profile.h"
+#include "exiv2_session.h"
 #include "metadata_blocks.h"
 
 #include <QColorSpace>
 #include <QFile>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -18,52 +18,6 @@
 namespace tarvex {
 
 namespace {
-
-// What Exiv2 reports while this thread reads a file: each report names the
-// block it concerns, so a damaged block can be told from a whole file.
-thread_local QStringList* reports = nullptr;
-
-void collectReport(int, const char* message)
-{
-    if (reports)
-        *reports << QString::fromUtf8(message);
-}
-
-// Exiv2 prints nothing of its own, and its XMP toolkit is set up once,
-// before any thread uses it.
-void setUpExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::warn);
-        Exiv2::LogMsg::setHandler(collectReport);
-        Exiv2::XmpParser::initialize();
-    });
-}
-
-struct ReportScope {
-    QStringList collected;
-    ReportScope() { reports = &collected; }
-    ~ReportScope() { reports = nullptr; }
-    ReportScope(const ReportScope&) = delete;
-    ReportScope& operator=(const ReportScope&) = delete;
-};
-
-// Exiv2 0.27 hands its images out as std::auto_ptr: taken over at once.
-std::unique_ptr<Exiv2::Image> opened(const QByteArray& bytes)
-{
-    return std::unique_ptr<Exiv2::Image>(
-        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size())).release());
-}
-
-QString blockOfReport(const QString& report)
-{
-    if (report.contains(QLatin1String("XMP"), Qt::CaseInsensitive))
-        return QStringLiteral("XMP");
-    if (report.contains(QLatin1String("IPTC"), Qt::CaseInsensitive))
-        return QStringLiteral("IPTC");
-    return QStringLiteral("Exif");
-}
 
 QByteArray encodedExif(const Exiv2::ExifData& exif)
 {
@@ -237,7 +191,7 @@ QByteArray written(const QByteArray& encoded, const PhotoMetadata& metadata, QSi
 {
     if (isWebp(encoded))
         return writtenWebp(encoded, metadata, pixels, plan);
-    const std::unique_ptr<Exiv2::Image> image = opened(encoded);
+    const std::unique_ptr<Exiv2::Image> image = openedByExiv2(encoded);
     if (!image)
         throw Exiv2::Error(Exiv2::kerErrorMessage, "unknown format");
     if (plan.exif == Carry::Parsed)
@@ -287,7 +241,7 @@ PhotoMetadata readPhotoMetadata(const QByteArray& bytes)
     try {
         // A kind of file Exiv2 does not know has no metadata to carry: that
         // is no damage.
-        image = opened(bytes);
+        image = openedByExiv2(bytes);
     } catch (const Exiv2::AnyError&) {
         return metadata;
     }

@@ -6,21 +6,19 @@
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
-#include <QtEndian>
-
-#include <zlib.h>
 
 #include "colour_profile.h"
+#include "decode_warnings.h"
 #include "heif_file.h"
 #include "image_buffers.h"
 #include "metadata_blocks.h"
 #include "plain_bitmap.h"
 #include "plain_jpeg.h"
+#include "picture_parts.h"
 #include "plain_png.h"
 #include "storage/file_names.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -150,52 +148,6 @@ QSize declaredSize(QImageReader& reader, const QByteArray& head)
     return {};
 }
 
-// libjpeg reports damaged or cut-off data as warnings and still gives a
-// picture; Qt passes those warnings on as messages, from the thread that
-// decodes. One message handler, installed once, counts them for the decode
-// running on the calling thread, so decodes on several threads at once
-// keep their counts apart.
-class DecodeWarnings {
-public:
-    DecodeWarnings()
-    {
-        static const bool installed = [] {
-            previous().store(qInstallMessageHandler(&DecodeWarnings::handle));
-            return true;
-        }();
-        Q_UNUSED(installed);
-        current() = this;
-    }
-    ~DecodeWarnings() { current() = nullptr; }
-    DecodeWarnings(const DecodeWarnings&) = delete;
-    DecodeWarnings& operator=(const DecodeWarnings&) = delete;
-    bool any() const { return count_ > 0; }
-
-private:
-    static DecodeWarnings*& current()
-    {
-        thread_local DecodeWarnings* decode = nullptr;
-        return decode;
-    }
-    static std::atomic<QtMessageHandler>& previous()
-    {
-        static std::atomic<QtMessageHandler> handler{nullptr};
-        return handler;
-    }
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (DecodeWarnings* self = current(); self && type == QtWarningMsg) {
-            ++self->count_;
-            return;
-        }
-        if (const QtMessageHandler before = previous().load())
-            before(type, context, text);
-        else  // Qt's default: the formatted message on standard error
-            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-    }
-    int count_ = 0;
-};
-
 // RGB32, or premultiplied ARGB32 where the alpha is used: opaque pictures
 // take exactly the conversion they always did. The values stay in the
 // file's colour space; the space itself is told apart (see loadPicture).
@@ -212,106 +164,6 @@ QImage toWorkingFormat(QImage image)
         image = image.convertToFormat(QImage::Format_RGB32);  // alpha dropped, colours kept as stored
     image.setColorSpace(QColorSpace());
     return image;
-}
-
-// Whether a WebP file's picture is coded lossily: its first chunk is "VP8 "
-// (lossy) or "VP8L" (lossless), or "VP8X" followed by chunks up to one of
-// those two.
-bool webpIsLossy(QFile& file)
-{
-    const QByteArray head = file.peek(64 * 1024);  // from the start: nothing has been read yet
-    qsizetype at = 12;
-    while (at + 8 <= head.size()) {
-        const QByteArray fourcc = head.mid(at, 4);
-        if (fourcc == "VP8 ")
-            return true;
-        if (fourcc == "VP8L")
-            return false;
-        const auto* size = reinterpret_cast<const uchar*>(head.constData() + at + 4);
-        const quint32 length = quint32(size[0]) | quint32(size[1]) << 8 | quint32(size[2]) << 16 | quint32(size[3]) << 24;
-        at += 8 + qsizetype(length) + (length & 1);
-    }
-    return true;  // not told within the first chunks: taken as the commoner, lossy kind
-}
-
-// A PNG iCCP chunk's profile: after its name and compression method, the
-// profile deflated with zlib.
-QByteArray inflatedPngProfile(const QByteArray& chunk)
-{
-    const qsizetype name = chunk.indexOf('\0');
-    if (name < 0 || name + 2 > chunk.size())
-        return {};
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK)
-        return {};
-    QByteArray out;
-    char buffer[16384];
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData() + name + 2));
-    z.avail_in = uInt(chunk.size() - name - 2);
-    int status = Z_OK;
-    while (status == Z_OK && out.size() < (16 << 20)) {
-        z.next_out = reinterpret_cast<Bytef*>(buffer);
-        z.avail_out = sizeof buffer;
-        status = inflate(&z, Z_NO_FLUSH);
-        out.append(buffer, qsizetype(sizeof buffer - z.avail_out));
-    }
-    inflateEnd(&z);
-    return status == Z_STREAM_END ? out : QByteArray();
-}
-
-// The bytes of the open file that hold its metadata and coding: for a JPEG
-// its segments up to the first scan (the rest is image data), none for a
-// BMP (it has no metadata), the whole file for others, whose metadata may
-// come after the pixels.
-QByteArray metadataBytes(int fd, qint64 fileSize, const QByteArray& format)
-{
-    if (format == "bmp")
-        return {};
-    qint64 end = std::min(fileSize, kMaxPictureBytes);
-    if (format == "jpeg") {
-        qint64 at = 2;
-        unsigned char marker[4];
-        while (at + 4 <= fileSize && readAt(fd, reinterpret_cast<char*>(marker), 4, at) && marker[0] == 0xff) {
-            at += 2 + (qint64(marker[2]) << 8 | marker[3]);
-            if (marker[1] == 0xda)  // start of scan: its header is the last
-                break;
-        }
-        end = std::min(at, fileSize);
-    }
-    QByteArray bytes(qsizetype(end), Qt::Uninitialized);
-    if (!readAt(fd, bytes.data(), end, 0))
-        return {};
-    return bytes;
-}
-
-// The ICC profile the file holds, as it holds it: a JPEG's APP2 segments,
-// a PNG's iCCP chunk, a WebP's ICCP chunk; empty where it has none. (Qt
-// gives a profile it made again from what it read, not the file's own.)
-QByteArray embeddedProfile(int fd, qint64 fileSize, const QByteArray& format)
-{
-    if (format == "jpeg")
-        return blocks::jpegIcc(metadataBytes(fd, fileSize, format));
-    const bool png = format == "png";
-    if (!png && format != "webp")
-        return {};
-    // Chunk by chunk, by their headers: a PNG's length is big-endian before
-    // its type, a WebP's little-endian after it, and padded to even.
-    qint64 at = png ? 8 : 12;
-    char header[8];
-    while (at + 8 <= fileSize && readAt(fd, header, 8, at)) {
-        const QByteArray type = png ? QByteArray(header + 4, 4) : QByteArray(header, 4);
-        const qint64 length = png ? qFromBigEndian<quint32>(header) : qFromLittleEndian<quint32>(header + 4);
-        if (length > fileSize - at - 8 || (png && type == "IDAT"))
-            break;
-        if ((png && type == "iCCP") || (!png && type == "ICCP")) {
-            QByteArray data(qsizetype(std::min<qint64>(length, 16 << 20)), Qt::Uninitialized);
-            if (!readAt(fd, data.data(), data.size(), at + 8))
-                return {};
-            return png ? inflatedPngProfile(data) : data;
-        }
-        at += 8 + length + (png ? 4 : (length & 1));
-    }
-    return {};
 }
 
 // The Exif orientation a transformation Qt read from a file's tag stands for.
