@@ -68,13 +68,16 @@ bool walk(const QString& root, const QString& relative, bool recursive, const QS
         list.failure = QStringLiteral("dosarul \"%1\" nu poate fi citit: %2").arg(shownFileName(here), writeFailure(error));
         return false;
     }
+    // One result folder for the folder's photos, shared by all of them: a
+    // library of many thousands holds it once a folder, not once a photo.
+    const QString resultFolder = out.isEmpty() ? QString() : joined(out, relative);
     for (const Entry& e : entries) {
         const QString name = fileNameFromBytes(e.name);
         if (e.folder) {
             if (recursive && !walk(root, joined(relative, name), true, out, list))
                 return false;
         } else if (isPictureName(name)) {
-            list.photos.push_back({joined(here, name), out.isEmpty() ? QString() : joined(out, relative)});
+            list.photos.push_back({joined(here, name), resultFolder});
         }
     }
     return true;
