@@ -88,7 +88,7 @@ const Manual& batchManual()
              "      --report raport.json logo.png\n\n"
              "O biblioteca mai mare decat un calculator, pe mai multe, cu GNU parallel (cate o parte a listei la "
              "fiecare):\n\n"
-             "  cd Poze && find . -type f -print0 |\n"
+             "  cd Poze && find . -type f -iname '*.jpg' -print0 |\n"
              "    parallel --pipe --recend '\\0' --wd . --sshlogin 8/:,8/foto@server \\\n"
              "      tarvex-batch frame --files-from - -0 --skip-done \\\n"
              "        --out /mnt/framed /mnt/rama.png"},
