@@ -10,7 +10,8 @@
 # and cameras store them: portrait (stored turned, tagged orientation 6),
 # heic (HEIC files, made with libheif's encoder) and p3 (values in Display
 # P3, with its profile: the sRGB frame is converted into it). It prints
-# each set's time against the upright set's too.
+# each set's time against the upright set's too, from rounds of
+# tarvex-batch alone.
 # Both write into a RAM file system (/dev/shm) when there is one, in
 # interleaved ROUNDS (default 5); prints the median times and the median
 # of the rounds' own speed-ups. libvips is installed here when missing,
@@ -66,7 +67,7 @@ run() {  # round job peer; a job is mix, or frame-SET
   # shellcheck disable=SC2207
   local those=($(photosOf "$set"))
   case "$2-$3" in
-    frame-*-tarvex) timed build/tarvex-batch frame --quiet --format jpg --out "$out/out" "$work/frame.bmp" "${those[@]}" ;;
+    frame-*-tarvex|frame-*-alone) timed build/tarvex-batch frame --quiet --format jpg --out "$out/out" "$work/frame.bmp" "${those[@]}" ;;
     frame-*-vips) timed "$work/vips_peer" frame "$work/frame.bmp" 90 "$out/out" "${those[@]}" ;;
     mix-tarvex) timed build/tarvex-batch mix --quiet --opacity 128 --out "$out/out" "${photos[0]}" "${photos[@]}" ;;
     mix-vips) timed "$work/vips_peer" mix "${photos[0]}" 128 90 "$out/out" "${photos[@]}" ;;
@@ -84,6 +85,15 @@ for round in $(seq "$rounds"); do
   done
 done
 
+# The sets against the upright one, tarvex-batch alone: run right after
+# libvips, a run pays for the memory libvips let go of (on this kind of
+# virtual machine, as much as the photos' decoding), at random.
+for round in $(seq "$rounds"); do
+  for set in upright portrait heic p3; do
+    run "$round" "frame-$set" alone
+  done
+done
+
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 for job in "${jobs[@]}"; do
   for peer in tarvex vips; do
@@ -95,7 +105,7 @@ for job in "${jobs[@]}"; do
     xargs printf '  tarvex-batch over libvips, photos per second: %.2f (median of the rounds)\n'
   case "$job" in
     frame-portrait|frame-heic|frame-p3)
-      awk -v m="$job" '$2 == m && $3 == "tarvex" { t[$1] = $4 } $2 == "frame-upright" && $3 == "tarvex" { u[$1] = $4 }
+      awk -v m="$job" '$2 == m && $3 == "alone" { t[$1] = $4 } $2 == "frame-upright" && $3 == "alone" { u[$1] = $4 }
         END { for (r in t) if (r in u) print t[r] / u[r] }' "$work/runs" | median |
         xargs printf '  tarvex-batch, time against the upright sRGB set: %.2f (median of the rounds)\n' ;;
   esac

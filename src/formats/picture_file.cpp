@@ -181,23 +181,6 @@ int exifOrientation(QImageIOHandler::Transformations t)
     }
 }
 
-// The picture turned upright as the file's orientation tag says, into a
-// buffer of its own; null where it could not be.
-QImage turned(QImage stored, QImageIOHandler::Transformations t)
-{
-    const int orientation = exifOrientation(t);
-    if (stored.isNull() || orientation == 1)
-        return stored;
-    const QSize size = orientation >= 5 ? stored.size().transposed() : stored.size();
-    QImage upright = uninitialisedImage(size, stored.format());  // every pixel is drawn
-    if (upright.isNull() || !raster::Orient(pixelsOf(upright), pixelsToRead(stored), orientation))
-        return {};
-    const bool swap = orientation >= 5;
-    upright.setDotsPerMeterX(swap ? stored.dotsPerMeterY() : stored.dotsPerMeterX());
-    upright.setDotsPerMeterY(swap ? stored.dotsPerMeterX() : stored.dotsPerMeterY());
-    return upright;
-}
-
 // Why a picture of `size` from a file of `fileSize` bytes is not opened:
 // more pixels than can be held, or far more than such a file can code.
 QString sizeFailure(QSize size, qint64 fileSize)
@@ -300,7 +283,7 @@ LoadResult loadPicture(const QString& path, const std::function<void()>& beforeD
     if (format == "bmp")
         image = readPlainBitmap(file.handle(), head, file.size(), kMaxPictureBytes);
     else if (format == "jpeg")
-        image = turned(readPlainJpeg(file.handle(), kMaxPictureBytes, &plainProfile), reader.transformation());
+        image = readPlainJpeg(file.handle(), kMaxPictureBytes, &plainProfile, exifOrientation(reader.transformation()));
     else if (format == "png" && reader.transformation() == QImageIOHandler::TransformationNone)
         image = readPlainPng(file.handle(), fileSize, kMaxPictureBytes);
     if (image.isNull() && (!reader.read(&image) || image.isNull())) {

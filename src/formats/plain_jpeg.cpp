@@ -6,11 +6,15 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include <jpeglib.h>
 #include <unistd.h>
 
 #include "image_buffers.h"
+#include "picture.h"
+#include "raster/raster.h"
 
 namespace tarvex {
 
@@ -136,10 +140,29 @@ void setDensity(QImage& image, const jpeg_decompress_struct& info)
     }
 }
 
+// Where the stored rows [first, first + count) of a picture `h` rows high
+// land when it is turned upright as `orientation` says: a band of rows of
+// the upright picture, or of columns for 5 to 8.
+raster::Bitmap landing(const raster::Bitmap& upright, int h, int first, int count, int orientation)
+{
+    const bool fromBottom = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    const int at = fromBottom ? h - first - count : first;
+    if (orientation >= 5)
+        return {upright.pixels + at, count, upright.height, upright.stride};
+    return {upright.row(at), upright.width, count, upright.stride};
+}
+
+// A turned photo is decoded into a strip of this many rows, which the
+// cache holds, and each strip turned into its place: one pass over the
+// upright picture, where decoding it whole and turning it after takes two,
+// and a second picture's memory.
+constexpr int kStripRows = 128;
+
 // Everything that libjpeg may jump out of. Nothing this function changes
-// on its own stack is used after a jump: only `d` and `image`, which live
-// in the caller.
-bool decode(Decompressor& d, qint64 maxBytes, QImage& image, QByteArray* profile)
+// on its own stack is used after a jump: only `d`, `image` and `strip`,
+// which live in the caller.
+bool decode(Decompressor& d, qint64 maxBytes, int orientation, QImage& image,
+            std::unique_ptr<raster::Pixel[]>& strip, QByteArray* profile)
 {
     jpeg_decompress_struct& info = d.info;
     if (setjmp(d.errors.back))
@@ -158,30 +181,55 @@ bool decode(Decompressor& d, qint64 maxBytes, QImage& image, QByteArray* profile
     jpeg_start_decompress(&info);
     if (info.output_components != 4 || info.output_width != info.image_width || info.output_height != info.image_height)
         return false;
-    image = uninitialisedImage(QSize(int(info.output_width), int(info.output_height)));  // every row is decoded below
+    const int w = int(info.output_width), h = int(info.output_height);
+    const bool turn = orientation != 1;
+    image = uninitialisedImage(orientation >= 5 ? QSize(h, w) : QSize(w, h));  // every row is decoded below
     if (image.isNull())
+        return false;
+    const int stripRows = turn ? std::min(kStripRows, h) : 0;
+    if (turn)
+        strip.reset(new (std::nothrow) raster::Pixel[std::size_t(w) * std::size_t(stripRows)]);
+    if (turn && !strip)
         return false;
     constexpr int kRows = 16;  // at least what any sampling gives at once
     JSAMPROW rows[kRows];
+    int held = 0;  // rows of the strip decoded and not yet turned
     while (info.output_scanline < info.output_height) {
         const int first = int(info.output_scanline);
-        const int n = std::min<int>(kRows, int(info.output_height) - first);
+        // libjpeg may give fewer rows than asked (a row or two at a time,
+        // with some samplings): the next call starts where this one ended.
+        const int n = std::min({kRows, h - first, turn ? stripRows - held : kRows});
         for (int r = 0; r < n; ++r)
-            rows[r] = image.scanLine(first + r);
-        jpeg_read_scanlines(&info, rows, JDIMENSION(n));
+            rows[r] = turn ? reinterpret_cast<JSAMPROW>(strip.get() + std::size_t(held + r) * std::size_t(w))
+                           : image.scanLine(first + r);
+        held += int(jpeg_read_scanlines(&info, rows, JDIMENSION(n)));
+        if (turn && (held == stripRows || int(info.output_scanline) == h)) {
+            const raster::Bitmap decoded{strip.get(), w, held, w};
+            raster::Orient(landing(pixelsOf(image), h, int(info.output_scanline) - held, held, orientation), decoded,
+                           orientation);
+            held = 0;
+        }
     }
     jpeg_finish_decompress(&info);
     setDensity(image, info);
+    if (orientation >= 5) {
+        const int x = image.dotsPerMeterX();
+        image.setDotsPerMeterX(image.dotsPerMeterY());
+        image.setDotsPerMeterY(x);
+    }
     return d.errors.warnings == 0;
 }
 
 }  // namespace
 
-QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile)
+QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile, int orientation)
 {
+    if (orientation < 1 || orientation > 8)
+        return {};
     Decompressor d(fd);
     QImage image;
-    if (!decode(d, maxBytes, image, profile))
+    std::unique_ptr<raster::Pixel[]> strip;
+    if (!decode(d, maxBytes, orientation, image, strip, profile))
         return {};
     return image;
 }

@@ -11,13 +11,12 @@
 namespace tarvex {
 
 // The picture of the JPEG file open as `fd`, read from its start, as a
-// 32-bit RGB image equal to what Qt's reader gives without turning it as
-// the camera's orientation tag says: the caller takes this reader only for
-// files without one. A null image when the file is not of the plain kind
-// (grey, CMYK), its pixels would take more than
-// `maxBytes`, or any of it is damaged or missing, which Qt's reader then
-// judges. A colour profile the file holds is put in `profile`, its values
-// left as they are.
-QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile = nullptr);
+// 32-bit RGB image equal to what Qt's reader gives, turned as the Exif
+// `orientation` (1 to 8) the caller read from the file says. A null image
+// when the file is not of the plain kind (grey, CMYK), its pixels would
+// take more than `maxBytes`, or any of it is damaged or missing, which
+// Qt's reader then judges. A colour profile the file holds is put in
+// `profile`, its values left as they are.
+QImage readPlainJpeg(int fd, qint64 maxBytes, QByteArray* profile = nullptr, int orientation = 1);
 
 }  // namespace tarvex

@@ -2,6 +2,8 @@
 // a camera stored on their side.
 #include "kernels_avx2.h"
 
+#include <algorithm>
+
 #ifdef TARVEX_HAS_AVX2_KERNELS
 TARVEX_AVX2_BEGIN
 
@@ -31,6 +33,49 @@ inline void transpose8(__m256i (&r)[8])
     r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
 }
 
+// The widest band of d transposed through a staging buffer.
+constexpr int kStagedWidth = 256;
+
+// A band of d no wider than kStagedWidth, as a photo decoded in strips is
+// turned strip by strip: each row of d gets only a short run of pixels per
+// band, so eight rows at a time are transposed into a buffer the cache
+// holds and then streamed out whole, past the cache. Written in place, a
+// short run costs a read of its lines from memory before they are
+// overwritten, which took longer than the transposing.
+void transposeNarrow(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
+                     int h)
+{
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const std::ptrdiff_t step = reversed ? -1 : 1;
+    const int fullW = w - w % kLanes;
+    alignas(32) Pixel staged[kLanes][kStagedWidth];
+    for (int y0 = 0; y0 < h; y0 += kLanes) {
+        const int rows = std::min(kLanes, h - y0);
+        if (rows == kLanes) {
+            for (int x0 = 0; x0 < fullW; x0 += kLanes) {
+                __m256i r[8];
+                for (int i = 0; i < kLanes; ++i) {
+                    const Pixel* row = s + (x0 + i) * sRowStep;
+                    r[i] = reversed ? _mm256_permutevar8x32_epi32(load(row - y0 - 7), reverse) : load(row + y0);
+                }
+                transpose8(r);
+                for (int i = 0; i < kLanes; ++i)
+                    _mm256_store_si256(reinterpret_cast<__m256i*>(&staged[i][x0]), r[i]);
+            }
+        }
+        for (int i = 0; i < rows; ++i)
+            for (int x = rows == kLanes ? fullW : 0; x < w; ++x)
+                staged[i][x] = s[x * sRowStep + (y0 + i) * step];
+        for (int i = 0; i < rows; ++i) {
+            const Pixel* from = staged[i];
+            forRow(d + (y0 + i) * dStride, w, true, [&](int k) { return load(from + k); }, [&](int k) {
+                d[(y0 + i) * dStride + k] = from[k];
+            });
+        }
+    }
+    _mm_sfence();  // the streamed rows seen by other threads before the band is reported done
+}
+
 }  // namespace
 
 void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
@@ -39,6 +84,10 @@ void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdi
     const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     const std::ptrdiff_t step = reversed ? -1 : 1;
     const int fullW = w - w % kLanes, fullH = h - h % kLanes;
+    if (w <= kStagedWidth) {
+        transposeNarrow(d, dStride, s, sRowStep, reversed, w, h);
+        return;
+    }
     // Eight rows of d at a time, tile by tile across.
     for (int y0 = 0; y0 < fullH; y0 += kLanes) {
         for (int x0 = 0; x0 < fullW; x0 += kLanes) {

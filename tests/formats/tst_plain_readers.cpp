@@ -212,9 +212,27 @@ private slots:
     // Photos a camera stored on their side or upside down: turned upright
     // by the plain reader and the raster turn, they give exactly the pixels
     // Qt's reader gives when it turns them itself.
+    // Turned as Qt turns them, in every orientation: a small photo, and one
+    // tall enough to be decoded in several strips, the last one short, in
+    // 4:2:0 (libjpeg gives two rows at a time) and 4:4:4. Read through the
+    // loader, and by our reader itself, which must not leave the work to
+    // Qt's.
+    void turnedJpegsReadAsQtTurnsThem_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("luma");  // luma samples per chroma sample, each way
+        QTest::newRow("61 x 37, 4:2:0") << QSize(61, 37) << 2;
+        QTest::newRow("150 x 301, 4:2:0") << QSize(150, 301) << 2;
+        QTest::newRow("150 x 301, 4:4:4") << QSize(150, 301) << 1;
+    }
+
     void turnedJpegsReadAsQtTurnsThem()
     {
-        const QByteArray plain = jpegBytes(testing::patternImage(61, 37, 3), {});
+        QFETCH(QSize, size);
+        QFETCH(int, luma);
+        JpegKind kind;
+        kind.lumaH = kind.lumaV = luma;
+        const QByteArray plain = jpegBytes(testing::patternImage(size.width(), size.height(), 3), kind);
         for (int o = 1; o <= 8; ++o) {
             // An APP1 Exif segment holding only the orientation.
             QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
@@ -225,13 +243,17 @@ private slots:
             segment += char((exif.size() + 2) & 0xff);
             const QByteArray file = QByteArray(plain).insert(2, segment + exif);
             const QString path = write(QStringLiteral("turned%1.jpg").arg(o), file);
-            const LoadResult loaded = loadPicture(path);
-            QVERIFY2(loaded.picture, qPrintable(loaded.failure));
             QImageReader reader(path);
             reader.setAutoTransform(true);
             const QImage qt = reader.read().convertToFormat(QImage::Format_RGB32);
             QCOMPARE(reader.transformation() == QImageIOHandler::TransformationNone, o == 1);
+            const LoadResult loaded = loadPicture(path);
+            QVERIFY2(loaded.picture, qPrintable(loaded.failure));
             QVERIFY2(*loaded.picture == qt, qPrintable(QStringLiteral("orientation %1").arg(o)));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY2(readPlainJpeg(f.handle(), kMaxPictureBytes, nullptr, o) == qt,
+                     qPrintable(QStringLiteral("orientation %1, our reader").arg(o)));
         }
     }
 
