@@ -86,6 +86,16 @@ std::unique_ptr<MatrixShaper> MatrixShaper::between(cmsHPROFILE from, cmsHPROFIL
             shaper->linear_[c][std::size_t(v)] = cmsEvalToneCurveFloat(in.curves[c], float(v) / 255);
         shaper->level_[c] = levelsOf(out.curves[c], kSteps);
     }
+    // A damaged profile can give curves or colorants that are not numbers
+    // at all: Little CMS, which checks its own way, converts those.
+    for (const auto& row : shaper->matrix_)
+        for (const float m : row)
+            if (!std::isfinite(m))
+                return nullptr;
+    for (const auto& curve : shaper->linear_)
+        for (const float v : curve)
+            if (!std::isfinite(v))
+                return nullptr;
     return shaper;
 }
 
@@ -95,7 +105,8 @@ std::uint32_t MatrixShaper::opaque(std::uint32_t pixel) const
                           linear_[2][pixel & 0xffu]};
     std::uint32_t result = 0;
     for (std::size_t c = 0; c < 3; ++c) {
-        const float v = std::clamp(matrix_[c][0] * rgb[0] + matrix_[c][1] * rgb[1] + matrix_[c][2] * rgb[2], 0.0f, 1.0f);
+        const float sum = matrix_[c][0] * rgb[0] + matrix_[c][1] * rgb[1] + matrix_[c][2] * rgb[2];
+        const float v = sum > 0.0f ? std::min(sum, 1.0f) : 0.0f;  // a sum that is no number reads as 0
         result = result << 8 | level_[c][std::size_t(v * float(kSteps) + 0.5f)];
     }
     return result;

@@ -25,7 +25,6 @@ namespace {
 
 constexpr char kPrefix[] = ".tarvex-";
 constexpr char kSuffix[] = ".part";
-constexpr char kUnlockedSuffix[] = ".new";
 
 quint32 checksum(const QByteArray& name)
 {
@@ -106,15 +105,18 @@ QByteArray temporaryName(quint32 random)
     return kPrefix + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(random, 16) + kSuffix;
 }
 
-QByteArray unlockedName(quint32 random)
+bool holdLock(int folder, const QByteArray& name, int fd)
 {
-    return kPrefix + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(random, 16) + kUnlockedSuffix;
-}
-
-void holdLock(int fd)
-{
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
+    if (locked != 0 && errno == EWOULDBLOCK)
+        return false;  // a cleaner holds it, and removes it
+    // Locked, or on a file system without locks; still under its name,
+    // unless a cleaner took the lock, removed the file and let go first.
+    struct stat named {}, opened {};
+    return ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
 QByteArray reservingName(quint32 random, const QByteArray& target)

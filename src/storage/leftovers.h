@@ -13,15 +13,14 @@ namespace tarvex {
 // so that whoever finds it after the process died knows what it reserved.
 QByteArray temporaryName(quint32 random);
 QByteArray reservingName(quint32 random, const QByteArray& target);
-// The name the file has from its making until it is locked: no cleaner
-// looks at it.
-QByteArray unlockedName(quint32 random);
-
-// Takes the lock a save holds on its temporary file for as long as it
-// lives (flock, which goes with the open file, across renames): a cleaner
-// that can take it knows the save is gone. Where the file system has no
-// such locks, nothing is taken, and cleaners judge by the process id.
-void holdLock(int fd);
+// Takes the lock a save holds on its temporary file `name` in `folder`,
+// open as `fd`, for as long as it lives (flock, which goes with the open
+// file, across renames): a cleaner that can take it knows the save is
+// gone. False when a cleaner took it first, between the file's making and
+// this call (the file is then removed, or about to be): the save makes
+// another. Where the file system has no such locks, nothing is taken, and
+// cleaners judge by the process id.
+bool holdLock(int folder, const QByteArray& name, int fd);
 
 // Paths a signal handler removes before the process ends: held while they
 // exist, let go once the save no longer owns them.

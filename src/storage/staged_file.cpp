@@ -69,35 +69,31 @@ public:
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
             random_ = QRandomGenerator::global()->generate();
-            const QByteArray unlocked = unlockedName(random_);
-            held_ = HeldPath(folderPath_ + unlocked);
+            name_ = temporaryName(random_);
+            held_ = HeldPath(folderPath_ + name_);
             if (!savesMayGoOn()) {
+                name_.clear();
                 errno = EINTR;
                 return;
             }
-            fd_.reset(::openat(folder, unlocked.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
+            fd_.reset(::openat(folder, name_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
             if (!fd_.valid() && errno == EEXIST)
                 continue;
-            if (!fd_.valid())
-                return;
-            // Locked while the save lives, under a name a cleaner looks at
-            // only once it is locked: another save's cleaning (in another
-            // container, another process-id namespace) tells it from a dead
-            // one's by the lock, never by a process id it cannot see.
-            holdLock(fd_.get());
-            name_ = temporaryName(random_);
-            HeldPath next(folderPath_ + name_);
-            if (::renameat(folder, unlocked.constData(), folder, name_.constData()) != 0) {
-                const int error = errno;
-                ::unlinkat(folder, unlocked.constData(), 0);
+            if (!fd_.valid()) {
                 name_.clear();
-                fd_.reset(-1);
-                errno = error;
                 return;
             }
-            held_ = std::move(next);
-            return;
+            // Locked while the save lives: another save's cleaning (in
+            // another container, another process-id namespace) tells it from
+            // a dead one's by the lock, never by a process id it cannot see.
+            // A cleaner that came between the making and the locking has
+            // the file, and removes it: the save starts again with another.
+            if (holdLock(folder, name_, fd_.get()))
+                return;
+            fd_.reset(-1);
         }
+        name_.clear();
+        errno = EEXIST;
     }
     ~TemporaryFile()
     {

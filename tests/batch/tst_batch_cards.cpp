@@ -45,7 +45,9 @@ private slots:
         }
         for (auto& p : together) {
             QVERIFY(p->waitForFinished(60000));
-            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+            QVERIFY2(p->exitCode() == 0, qPrintable(QStringLiteral("exit %1: %2")
+                                                        .arg(p->exitCode())
+                                                        .arg(QString::fromLocal8Bit(p->readAllStandardError()))));
         }
         QCOMPARE(files(card.folder()).size(), 12);  // Stn000 to Stn003 of each photo
         QCOMPARE(onlyWholeBitmaps(card.folder()), QString());
@@ -153,7 +155,9 @@ private slots:
                                          .arg(quoted({batch, "mix", "--include-results", "--out", card.folder(), first_, c}))));
         for (QProcess* p : {&saverA, &saverB, &cleaner}) {
             QVERIFY(p->waitForFinished(240000));
-            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+            QVERIFY2(p->exitCode() == 0, qPrintable(QStringLiteral("exit %1: %2")
+                                                        .arg(p->exitCode())
+                                                        .arg(QString::fromLocal8Bit(p->readAllStandardError()))));
         }
         QCOMPARE(files(card.folder()).size(), 25 + 25 + 40);
         QCOMPARE(onlyWholeBitmaps(card.folder()), QString());

@@ -167,6 +167,32 @@ private slots:
         // converted, so more of them are one level off.
         QVERIFY2(differing < 0.1, qPrintable(QString::number(differing)));
     }
+
+    // A damaged profile whose curve is no number anywhere: its pictures
+    // convert without a read outside any table (the sanitizer build
+    // checks), and every pixel comes out a colour.
+    void curvesThatAreNoNumbersConvertSafely()
+    {
+        const cmsFloat64Number broken[1] = {std::nan("")};
+        cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 1, broken);
+        QVERIFY(curve);
+        cmsToneCurve* curves[3] = {curve, curve, curve};
+        const cmsCIExyY white{0.3127, 0.3290, 1.0};
+        const cmsCIExyYTRIPLE primaries{{0.68, 0.32, 1.0}, {0.265, 0.69, 1.0}, {0.15, 0.06, 1.0}};
+        cmsHPROFILE h = cmsCreateRGBProfile(&white, &primaries, curves);
+        cmsFreeToneCurve(curve);
+        QVERIFY(h);
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(h, nullptr, &size);
+        QByteArray icc(qsizetype(size), Qt::Uninitialized);
+        cmsSaveProfileToMem(h, icc.data(), &size);
+        cmsCloseProfile(h);
+        const std::vector<std::uint32_t> in = testColours();
+        const std::vector<std::uint32_t> out = ours(in, icc, QByteArray(), false);
+        QCOMPARE(out.size(), in.size());
+        for (const std::uint32_t p : out)
+            QCOMPARE(p >> 24, 0xffu);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestColourConversion)
