@@ -2,7 +2,9 @@
 // Shared by the command tests: a scripted stand-in for the dialog and the
 // message boxes, the commands on a loaded workspace, and small pictures
 // with known pixels.
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QStringList>
@@ -134,6 +136,26 @@ inline QString writePicture(const QDir& dir, const QString& name, const QImage& 
     const QString path = dir.filePath(name);
     image.save(path, format);
     return path;
+}
+
+// Writes `bytes` as the file `name` in `dir`: its path, or empty when it
+// could not be written whole.
+inline QString writeFile(const QDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return {};
+    return f.fileName();
+}
+
+// The image as Qt's writer codes it in `format`.
+inline QByteArray encoded(const QImage& image, const char* format, int quality = -1)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, quality);
+    return data;
 }
 
 inline QImage surfaceImage(const Surface& s)

@@ -33,6 +33,17 @@ inline void transpose8(__m256i (&r)[8])
     r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
 }
 
+// The 8 x 8 tile of d at (x0, y0), from s: rows of s are columns of d.
+inline void loadTile(__m256i (&r)[8], const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int x0, int y0)
+{
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    for (int i = 0; i < kLanes; ++i) {
+        const Pixel* row = s + (x0 + i) * sRowStep;
+        r[i] = reversed ? _mm256_permutevar8x32_epi32(load(row - y0 - 7), reverse) : load(row + y0);
+    }
+    transpose8(r);
+}
+
 // The widest band of d transposed through a staging buffer.
 constexpr int kStagedWidth = 256;
 
@@ -45,7 +56,6 @@ constexpr int kStagedWidth = 256;
 void transposeNarrow(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
                      int h)
 {
-    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     const std::ptrdiff_t step = reversed ? -1 : 1;
     const int fullW = w - w % kLanes;
     alignas(32) Pixel staged[kLanes][kStagedWidth];
@@ -54,11 +64,7 @@ void transposeNarrow(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrd
         if (rows == kLanes) {
             for (int x0 = 0; x0 < fullW; x0 += kLanes) {
                 __m256i r[8];
-                for (int i = 0; i < kLanes; ++i) {
-                    const Pixel* row = s + (x0 + i) * sRowStep;
-                    r[i] = reversed ? _mm256_permutevar8x32_epi32(load(row - y0 - 7), reverse) : load(row + y0);
-                }
-                transpose8(r);
+                loadTile(r, s, sRowStep, reversed, x0, y0);
                 for (int i = 0; i < kLanes; ++i)
                     _mm256_store_si256(reinterpret_cast<__m256i*>(&staged[i][x0]), r[i]);
             }
@@ -81,7 +87,6 @@ void transposeNarrow(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrd
 void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdiff_t sRowStep, bool reversed, int w,
                     int h)
 {
-    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     const std::ptrdiff_t step = reversed ? -1 : 1;
     const int fullW = w - w % kLanes, fullH = h - h % kLanes;
     if (w <= kStagedWidth) {
@@ -92,11 +97,7 @@ void transposeBlock(Pixel* d, std::ptrdiff_t dStride, const Pixel* s, std::ptrdi
     for (int y0 = 0; y0 < fullH; y0 += kLanes) {
         for (int x0 = 0; x0 < fullW; x0 += kLanes) {
             __m256i r[8];
-            for (int i = 0; i < kLanes; ++i) {
-                const Pixel* row = s + (x0 + i) * sRowStep;
-                r[i] = reversed ? _mm256_permutevar8x32_epi32(load(row - y0 - 7), reverse) : load(row + y0);
-            }
-            transpose8(r);
+            loadTile(r, s, sRowStep, reversed, x0, y0);
             for (int i = 0; i < kLanes; ++i)
                 store(d + (y0 + i) * dStride + x0, r[i]);
         }

@@ -154,10 +154,7 @@ class TestHeif : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes)
     {
-        QFile f(dir_.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return f.fileName();
+        return testing::writeFile(QDir(dir_.path()), name, bytes);
     }
 
 private slots:

@@ -65,10 +65,7 @@ class TestMetadata : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes)
     {
-        QFile f(dir_.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return f.fileName();
+        return testing::writeFile(QDir(dir_.path()), name, bytes);
     }
     // Opens `photo` as the second picture and saves it through the commands
     // the window runs, under the result name given by `extension`.

@@ -112,10 +112,7 @@ class TestPlainReaders : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes)
     {
-        QFile f(dir_.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return f.fileName();
+        return testing::writeFile(QDir(dir_.path()), name, bytes);
     }
     QImage plainRead(const QByteArray& bytes, qint64 maxBytes = kMaxPictureBytes)
     {

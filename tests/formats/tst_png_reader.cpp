@@ -19,10 +19,7 @@ class TestPngReader : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes)
     {
-        QFile f(dir_.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return f.fileName();
+        return testing::writeFile(QDir(dir_.path()), name, bytes);
     }
     QImage plainPng(const QByteArray& bytes, qint64 maxBytes = kMaxPictureBytes)
     {

@@ -23,17 +23,11 @@ class TestPictureCommands : public QObject {
     QString path(const QString& name) const { return dir_.filePath(name); }
     void writeBytes(const QString& name, const QByteArray& bytes)
     {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        QVERIFY(!testing::writeFile(QDir(dir_.path()), name, bytes).isEmpty());
     }
-    QByteArray bytesOf(const QImage& image, const char* format, int quality = -1)
+    static QByteArray bytesOf(const QImage& image, const char* format, int quality = -1)
     {
-        QByteArray data;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, format, quality);
-        return data;
+        return testing::encoded(image, format, quality);
     }
 
 private slots:
