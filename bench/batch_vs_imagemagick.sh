@@ -22,11 +22,9 @@ need=()
 [ -x "$composite" ] || need+=(imagemagick)
 [ -x /usr/bin/time ] || need+=(time)
 command -v bc > /dev/null || need+=(bc)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=(); [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+# shellcheck source=bench/install_missing.sh
+source bench/install_missing.sh
+install_missing "${need[@]}"
 # ImageMagick's default policy refuses pictures this large; give it room.
 export MAGICK_WIDTH_LIMIT=20000 MAGICK_HEIGHT_LIMIT=20000 MAGICK_AREA_LIMIT=1GP MAGICK_MEMORY_LIMIT=4GiB
 

@@ -19,11 +19,9 @@ need=()
 pkg-config --exists vips 2> /dev/null || need+=(libvips-dev)
 command -v gcc > /dev/null || need+=(gcc)
 [ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=(); [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+# shellcheck source=bench/install_missing.sh
+source bench/install_missing.sh
+install_missing "${need[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build build -j2 --target tarvex-batch make_photos > /dev/null

@@ -19,15 +19,13 @@ inline std::unique_ptr<Exiv2::Image> openMetadata(const QString& path)
     return std::unique_ptr<Exiv2::Image>(image.release());
 }
 
-// Writes a camera's metadata into the picture file: dates, GPS, camera,
-// author, turned a quarter (Orientation 6), with a thumbnail; keywords in
-// IPTC and XMP.
-inline void addCameraMetadata(const QString& path)
+// A camera's Exif: date, GPS, camera and author, turned a quarter
+// (Orientation 6).
+inline Exiv2::ExifData cameraExif(const char* model)
 {
-    auto image = openMetadata(path);
     Exiv2::ExifData exif;
     exif["Exif.Image.Make"] = "Canon";
-    exif["Exif.Image.Model"] = "EOS R6";
+    exif["Exif.Image.Model"] = model;
     exif["Exif.Image.Artist"] = "Ana Pop";
     exif["Exif.Image.Orientation"] = uint16_t(6);
     exif["Exif.Photo.DateTimeOriginal"] = "2024:07:14 18:03:00";
@@ -35,6 +33,16 @@ inline void addCameraMetadata(const QString& path)
     exif["Exif.GPSInfo.GPSLatitude"] = "44/1 25/1 0/1";
     exif["Exif.GPSInfo.GPSLongitudeRef"] = "E";
     exif["Exif.GPSInfo.GPSLongitude"] = "26/1 6/1 0/1";
+    return exif;
+}
+
+// Writes a camera's metadata into the picture file: dates, GPS, camera,
+// author, turned a quarter (Orientation 6), with a thumbnail; keywords in
+// IPTC and XMP.
+inline void addCameraMetadata(const QString& path)
+{
+    auto image = openMetadata(path);
+    Exiv2::ExifData exif = cameraExif("EOS R6");
     QByteArray thumb;
     QBuffer buffer(&thumb);
     buffer.open(QIODevice::WriteOnly);

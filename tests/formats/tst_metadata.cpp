@@ -88,14 +88,7 @@ private slots:
         const QString path = write(QStringLiteral("canon.jpg"), jpegOf(testing::patternImage(40, 30)));
         {
             auto image = openMetadata(path);
-            Exiv2::ExifData exif;
-            exif["Exif.Image.Make"] = "Canon";
-            exif["Exif.Image.Model"] = "Canon EOS 5D";
-            exif["Exif.Image.Artist"] = "Ana Pop";
-            exif["Exif.Image.Orientation"] = uint16_t(6);
-            exif["Exif.Photo.DateTimeOriginal"] = "2024:07:14 18:03:00";
-            exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
-            exif["Exif.GPSInfo.GPSLatitude"] = "44/1 25/1 0/1";
+            Exiv2::ExifData exif = testing::cameraExif("Canon EOS 5D");
             // A maker note whose directory claims 1024 entries.
             const QByteArray note = bytesOf("\x00\x04\x01\x00\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00");
             Exiv2::DataValue value(reinterpret_cast<const Exiv2::byte*>(note.constData()), long(note.size()));

@@ -21,10 +21,6 @@ class TestPictureKinds : public QObject {
     {
         QVERIFY(!testing::writeFile(QDir(dir_.path()), name, bytes).isEmpty());
     }
-    static QByteArray bytesOf(const QImage& image, const char* format, int quality = -1)
-    {
-        return testing::encoded(image, format, quality);
-    }
 
 private slots:
     void initTestCase() { QVERIFY(dir_.isValid()); }
@@ -94,7 +90,7 @@ private slots:
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 32; ++x)
                 stored.setPixel(x, y, x < 16 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
-        QByteArray jpeg = bytesOf(stored, "jpeg", 95);
+        QByteArray jpeg = testing::encoded(stored, "jpeg", 95);
         // An APP1 Exif segment with one tag: orientation 6 (turn right).
         const QByteArray exif = QByteArray::fromHex("FFE10022" "457869660000" "4D4D002A00000008"
                                                     "0001" "011200030000000100060000" "00000000");
@@ -151,14 +147,14 @@ private slots:
             QByteArray gap = ours;  // pixels a few bytes after the headers
             gap.insert(54, QByteArray(6, '\x7f'));
             qToLittleEndian<quint32>(60, gap.data() + 10);
-            for (const QByteArray& bytes : {ours, bytesOf(image, "bmp"), topDown, gap}) {
+            for (const QByteArray& bytes : {ours, testing::encoded(image, "bmp"), topDown, gap}) {
                 const QImage plain = plainRead(bytes);
                 QVERIFY2(!plain.isNull(), qPrintable(QStringLiteral("width %1").arg(width)));
                 QCOMPARE(plain, qtRead(bytes));
                 QCOMPARE(plain, image);
             }
         }
-        const QByteArray sample = bytesOf(testing::patternImage(7, 4), "bmp");
+        const QByteArray sample = testing::encoded(testing::patternImage(7, 4), "bmp");
         const auto changed = [&](int at, QByteArray value) { return QByteArray(sample).replace(at, value.size(), value); };
         QByteArray notPlain[] = {
             sample.left(sample.size() - 1),              // last row cut short

@@ -25,10 +25,6 @@ class TestPictureCommands : public QObject {
     {
         QVERIFY(!testing::writeFile(QDir(dir_.path()), name, bytes).isEmpty());
     }
-    static QByteArray bytesOf(const QImage& image, const char* format, int quality = -1)
-    {
-        return testing::encoded(image, format, quality);
-    }
 
 private slots:
     void initTestCase()
@@ -134,15 +130,15 @@ private slots:
         QTest::addColumn<QString>("messageHas");  // empty: no message
 
         const QImage photo = testing::patternImage(64, 48, 3);
-        const QByteArray bmp = bytesOf(photo, "bmp");
-        const QByteArray jpeg = bytesOf(photo, "jpeg", 90);
+        const QByteArray bmp = testing::encoded(photo, "bmp");
+        const QByteArray jpeg = testing::encoded(photo, "jpeg", 90);
         writeBytes("zero.jpg", {});
         QByteArray noise(4000, '\0');
         for (int i = 0; i < noise.size(); ++i)
             noise[i] = char((i * 7919) % 251 + 3);
         writeBytes("noise.jpg", noise);
         writeBytes("text.bmp", "Acesta nu este un bitmap.\n");
-        writeBytes("png-named.jpg", bytesOf(photo, "png"));
+        writeBytes("png-named.jpg", testing::encoded(photo, "png"));
         writeBytes("anim.gif", QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13) + QByteArray(20, '\0'));
         QByteArray huge = bmp;
         qToLittleEndian<qint32>(100000, huge.data() + 18);
