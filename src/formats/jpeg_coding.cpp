@@ -59,6 +59,25 @@ std::vector<unsigned int> widened(const std::vector<unsigned short>& table)
     return std::vector<unsigned int>(table.begin(), table.end());
 }
 
+// The chroma sampling as luma samples per chroma sample, from the factors
+// of all three channels: a file that gives every channel 1 x 2 is 4:4:4.
+// Samplings that are no whole ratio, or differ between the chroma
+// channels, are left 0 x 0 (coded as the default).
+void readSampling(const jpeg_decompress_struct& info, JpegCoding& coding)
+{
+    coding.horizontal = coding.vertical = 1;
+    if (info.num_components < 3)
+        return;  // grey: no chroma to keep
+    const jpeg_component_info &luma = info.comp_info[0], &cb = info.comp_info[1], &cr = info.comp_info[2];
+    if (cb.h_samp_factor != cr.h_samp_factor || cb.v_samp_factor != cr.v_samp_factor ||
+        luma.h_samp_factor % cb.h_samp_factor != 0 || luma.v_samp_factor % cb.v_samp_factor != 0) {
+        coding.horizontal = coding.vertical = 0;
+        return;
+    }
+    coding.horizontal = luma.h_samp_factor / cb.h_samp_factor;
+    coding.vertical = luma.v_samp_factor / cb.v_samp_factor;
+}
+
 // Reads the header of the open file into `coding`; false when libjpeg
 // refused it. Nothing on this stack is used after a jump.
 bool readHeader(jpeg_decompress_struct& info, Errors& errors, const QByteArray& bytes, JpegCoding& coding)
@@ -68,8 +87,7 @@ bool readHeader(jpeg_decompress_struct& info, Errors& errors, const QByteArray& 
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || info.num_components < 1)
         return false;
-    coding.horizontal = info.comp_info[0].h_samp_factor;
-    coding.vertical = info.comp_info[0].v_samp_factor;
+    readSampling(info, coding);
     const JQUANT_TBL* luminance = info.quant_tbl_ptrs[info.comp_info[0].quant_tbl_no];
     const JQUANT_TBL* chrominance =
         info.num_components >= 3 ? info.quant_tbl_ptrs[info.comp_info[1].quant_tbl_no] : nullptr;

@@ -7,10 +7,9 @@
 #include <QImageWriter>
 #include <QtEndian>
 
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-#include <jpeglib.h>
 #include <png.h>
 
+#include "jpeg_files.h"
 #include "png_files.h"
 #include "test_support.h"
 #include "raster/raster.h"
@@ -20,71 +19,12 @@
 #include "formats/plain_png.h"
 
 using namespace tarvex;
+using testing::JpegKind;
+using testing::jpegBytes;
 using testing::PngKind;
 using testing::pngBytes;
 
 namespace {
-
-// How a test JPEG is written, beyond what Qt's writer offers.
-struct JpegKind {
-    int components = 3;        // 1: grey, 3: colour (YCbCr), 4: CMYK
-    int lumaH = 2, lumaV = 2;  // luma samples per chroma sample: 2 x 2 is 4:2:0
-    bool progressive = false;
-    int restartRows = 0;
-    int densityUnit = 0, xDensity = 1, yDensity = 1;
-    QByteArray colourProfile;  // written as an APP2 ICC_PROFILE marker when not empty
-};
-
-QByteArray jpegBytes(const QImage& image, const JpegKind& kind)
-{
-    jpeg_compress_struct c{};
-    jpeg_error_mgr errors{};
-    c.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(image.width());
-    c.image_height = JDIMENSION(image.height());
-    c.input_components = kind.components;
-    c.in_color_space = kind.components == 1 ? JCS_GRAYSCALE : kind.components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 85, TRUE);
-    c.comp_info[0].h_samp_factor = kind.lumaH;
-    c.comp_info[0].v_samp_factor = kind.lumaV;
-    if (kind.progressive)
-        jpeg_simple_progression(&c);
-    c.restart_in_rows = kind.restartRows;
-    c.density_unit = UINT8(kind.densityUnit);
-    c.X_density = UINT16(kind.xDensity);
-    c.Y_density = UINT16(kind.yDensity);
-    jpeg_start_compress(&c, TRUE);
-    if (!kind.colourProfile.isEmpty()) {
-        const QByteArray marker = QByteArray("ICC_PROFILE", 12) + QByteArray("\1\1", 2) + kind.colourProfile;
-        jpeg_write_marker(&c, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(marker.constData()), unsigned(marker.size()));
-    }
-    std::vector<JSAMPLE> row(std::size_t(image.width() * kind.components));
-    while (c.next_scanline < c.image_height) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, int(c.next_scanline));
-            JSAMPLE* at = row.data() + x * kind.components;
-            if (kind.components == 1) {
-                at[0] = JSAMPLE(qGray(p));
-            } else {
-                at[0] = JSAMPLE(qRed(p)), at[1] = JSAMPLE(qGreen(p)), at[2] = JSAMPLE(qBlue(p));
-                if (kind.components == 4)
-                    at[3] = JSAMPLE(200);
-            }
-        }
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    return bytes;
-}
 
 QByteArray qtJpeg(const QImage& image, int quality, bool progressive = false)
 {

@@ -10,6 +10,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include "jpeg_files.h"
 #include "metadata_support.h"
 #include "test_support.h"
 #include "formats/jpeg_coding.h"
@@ -233,6 +234,20 @@ private slots:
         const JpegCoding asked = readJpegCoding(saveOver(own.fileName(), f, ResultSettings{70}));
         QCOMPARE(asked.quality, 70);
         QCOMPARE(asked.horizontal * 10 + asked.vertical, 21);
+
+        // Sampling is the ratio of luma to chroma: every channel at 1 x 2
+        // is full chroma, and stays 4:4:4; 1 x 2 luma over 1 x 1 is 4:4:0.
+        testing::JpegKind tall;
+        tall.lumaH = 1, tall.lumaV = 2, tall.chromaH = 1, tall.chromaV = 2;
+        const QString full12 = testing::writeFile(folder, "full12.jpg", testing::jpegBytes(picture, tall));
+        testing::CommandSession g;
+        const JpegCoding fromFull12 = readJpegCoding(saveOver(full12, g));
+        QCOMPARE(fromFull12.horizontal * 10 + fromFull12.vertical, 11);
+        tall.chromaV = 1;
+        const QString half = testing::writeFile(folder, "half.jpg", testing::jpegBytes(picture, tall));
+        testing::CommandSession h;
+        const JpegCoding fromHalf = readJpegCoding(saveOver(half, h));
+        QCOMPARE(fromHalf.horizontal * 10 + fromHalf.vertical, 12);
     }
 
     void standardTablesAreRecognisedExactly()
