@@ -230,13 +230,12 @@ PhotoResult composePhoto(const Options& options, const LoadResult& fixed, const 
     return result;
 }
 
-Summary run(const Options& given, const Progress& progress, const std::atomic<bool>& stop)
+Summary run(const Options& options, const Progress& progress, const std::atomic<bool>& stop)
 {
     QElapsedTimer clock;
     clock.start();
     Summary summary;
-    const Options& options = given;
-    const PhotoList gathered = gatherPhotos(given);
+    const PhotoList gathered = gatherPhotos(options);
     if (!gathered.failure.isEmpty()) {
         summary.inputFailure = gathered.failure;
         return summary;

@@ -10,6 +10,7 @@
 
 #include "colour_profile.h"
 #include "image_buffers.h"
+#include "samples.h"
 
 namespace tarvex::heif {
 
@@ -153,9 +154,7 @@ void convertRow(quint32* to, const uchar* from, int width, int channels, int dep
         return;
     }
     const quint32 max = (1u << depth) - 1;
-    const auto eight = [max](const uchar* s) {
-        return (quint32(qFromLittleEndian<quint16>(s)) * 255 + max / 2) / max;
-    };
+    const auto eight = [max](const uchar* s) { return eightBitSample(qFromLittleEndian<quint16>(s), max); };
     for (int x = 0; x < width; ++x, from += 2 * channels)
         to[x] = (channels == 4 ? eight(from + 6) << 24 : 0xff000000u) | eight(from) << 16 | eight(from + 2) << 8 |
                 eight(from + 4);

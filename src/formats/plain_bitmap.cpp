@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "image_buffers.h"
+#include "samples.h"
 #include "raster/raster.h"
 #include "storage/staged_file.h"
 
@@ -91,7 +92,7 @@ private:
             const quint32 max = mask >> shift;
             table.resize(std::size_t(max) + 1);
             for (quint32 v = 0; v <= max; ++v)
-                table[v] = std::uint8_t((v * 255 + max / 2) / max);
+                table[v] = std::uint8_t(eightBitSample(v, max));
         }
         quint32 operator()(quint32 v) const { return table[(v & mask) >> shift]; }
         quint32 mask;
